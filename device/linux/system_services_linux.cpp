@@ -1,0 +1,39 @@
+// Linux: no Windows version to read and no shell prompt to close; debug text to stderr.
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "device/system_services.h"
+
+namespace qvb {
+namespace {
+
+class LinuxSystemServices : public SystemServices {
+ public:
+  void Sleep(uint32_t milliseconds) override {
+    timespec wait{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+  }
+  void DebugOutput(const char* text) override {
+    std::fputs(text, stderr);
+    std::fflush(stderr);
+  }
+  int MessageBox(const char* text, const char* caption, uint32_t) override {
+    std::fprintf(stderr, "[%s] %s\n", caption, text);
+    return kIdOk;
+  }
+  bool GetVersion(uint32_t, uint32_t&, uint32_t&) override { return false; }
+  void* FindTopLevelWindow(const char*, const char*) override { return nullptr; }
+  bool PostMessage(void*, uint32_t, uintptr_t, intptr_t) override { return false; }
+};
+
+}  // namespace
+
+SystemServices& PlatformSystemServices() {
+  static LinuxSystemServices services;
+  return services;
+}
+
+}  // namespace qvb

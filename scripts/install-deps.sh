@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the build and the tests need. Safe to run again.
+set -euo pipefail
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+APT=(env DEBIAN_FRONTEND=noninteractive apt-get -y -o DPkg::Lock::Timeout=600 --no-install-recommends)
+
+# Wine's 32-bit prefix needs the i386 libraries.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  NEED_UPDATE=1
+fi
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git
+  googletest libgtest-dev libgmock-dev
+  clang clang-tidy clang-format cppcheck libclang-rt-14-dev
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  wine wine32:i386 fonts-wine fonts-wqy-microhei
+  xvfb xauth xdotool imagemagick x11-utils
+  libudev-dev
+  qt6-base-dev qt6-base-dev-tools libqt6widgets6 libgl-dev
+  python3
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "${NEED_UPDATE:-0}" = 1 ] || [ ! -f /var/lib/apt/lists/lock ] || [ -z "$(ls /var/lib/apt/lists/ 2>/dev/null | grep -i i386 | head -1)" ]; then
+    $SUDO apt-get -o DPkg::Lock::Timeout=600 update
+  fi
+  $SUDO "${APT[@]}" install "${missing[@]}"
+fi
+echo "install-deps: all packages present"

@@ -1,0 +1,98 @@
+// A SystemServices for tests: a simulated clock that pauses advance, recorded debug output and
+// message boxes, and a scripted version and window list.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "device/scsi_host.h"
+#include "device/system_services.h"
+
+namespace qvb::testing {
+
+struct RecordedBox {
+  std::string text;
+  std::string caption;
+  uint32_t flags = 0;
+};
+
+class FakeSystem : public SystemServices {
+ public:
+  FakeSystem() { previous_ = InstallSystemServices(this); }
+  ~FakeSystem() override { InstallSystemServices(previous_); }
+  FakeSystem(const FakeSystem&) = delete;
+  FakeSystem& operator=(const FakeSystem&) = delete;
+
+  void Sleep(uint32_t milliseconds) override {
+    sleeps.push_back(milliseconds);
+    now_ms += milliseconds;
+    if (on_sleep) on_sleep(milliseconds);
+  }
+  void DebugOutput(const char* text) override { debug.emplace_back(text); }
+  int MessageBox(const char* text, const char* caption, uint32_t flags) override {
+    boxes.push_back({text, caption, flags});
+    return on_box ? on_box(boxes.back()) : kIdOk;
+  }
+  bool GetVersion(uint32_t record_size, uint32_t& major, uint32_t& minor) override {
+    version_queries.push_back(record_size);
+    if (!version_known) return false;
+    if (record_size == 156 && refuse_extended_record) return false;
+    major = version_major;
+    minor = version_minor;
+    return true;
+  }
+  void* FindTopLevelWindow(const char* class_name, const char* title) override {
+    ++window_searches;
+    for (auto& w : windows)
+      if (w.open && w.class_name == class_name && w.title == title) return &w;
+    return nullptr;
+  }
+  bool PostMessage(void* window, uint32_t message, uintptr_t, intptr_t) override {
+    posts.push_back(message);
+    auto* w = static_cast<Window*>(window);
+    if (message == 0x0010 && w->closes_on_wm_close) w->open = false;
+    return true;
+  }
+
+  struct Window {
+    std::string class_name;
+    std::string title;
+    bool open = true;
+    bool closes_on_wm_close = true;
+  };
+
+  uint64_t now_ms = 0;
+  std::vector<uint32_t> sleeps;
+  std::vector<std::string> debug;
+  std::vector<RecordedBox> boxes;
+  std::function<int(const RecordedBox&)> on_box;
+  std::function<void(uint32_t)> on_sleep;
+  bool version_known = false;
+  bool refuse_extended_record = false;
+  uint32_t version_major = 0;
+  uint32_t version_minor = 0;
+  std::vector<uint32_t> version_queries;
+  std::vector<Window> windows;
+  int window_searches = 0;
+  std::vector<uint32_t> posts;
+
+ private:
+  SystemServices* previous_ = nullptr;
+};
+
+// Installs a virtual bridge as the SCSI host for the life of the object.
+template <typename Host>
+class ScopedScsiHost {
+ public:
+  explicit ScopedScsiHost(Host& host) { previous_ = InstallScsiHost(&host); }
+  ~ScopedScsiHost() { InstallScsiHost(previous_); }
+  ScopedScsiHost(const ScopedScsiHost&) = delete;
+  ScopedScsiHost& operator=(const ScopedScsiHost&) = delete;
+
+ private:
+  ScsiHost* previous_ = nullptr;
+};
+
+}  // namespace qvb::testing

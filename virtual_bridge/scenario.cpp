@@ -1,0 +1,206 @@
+#include "virtual_bridge/scenario.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace qvb::virt {
+namespace {
+
+std::string Trim(const std::string& s) {
+  const auto first = s.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return "";
+  const auto last = s.find_last_not_of(" \t\r");
+  return s.substr(first, last - first + 1);
+}
+
+bool ParseHex(const std::string& text, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  std::istringstream in(text);
+  std::string word;
+  while (in >> word) {
+    if (word.size() % 2 != 0) return false;
+    for (std::size_t i = 0; i < word.size(); i += 2) {
+      unsigned value = 0;
+      if (std::sscanf(word.substr(i, 2).c_str(), "%2x", &value) != 1) return false;
+      bytes.push_back(static_cast<uint8_t>(value));
+    }
+  }
+  return true;
+}
+
+template <std::size_t N>
+bool ParseFixed(const std::string& value, std::optional<std::array<uint8_t, N>>& field) {
+  if (value == "fail") {
+    field.reset();
+    return true;
+  }
+  std::vector<uint8_t> bytes;
+  if (!ParseHex(value, bytes) || bytes.size() != N) return false;
+  std::array<uint8_t, N> fixed{};
+  std::copy(bytes.begin(), bytes.end(), fixed.begin());
+  field = fixed;
+  return true;
+}
+
+bool ParseVersion(const std::string& value, std::array<uint8_t, 4>& version) {
+  unsigned a, b, c, d;
+  char tail;
+  if (std::sscanf(value.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4) return false;
+  if (a > 255 || b > 255 || c > 255 || d > 255) return false;
+  version = {static_cast<uint8_t>(a), static_cast<uint8_t>(b), static_cast<uint8_t>(c),
+             static_cast<uint8_t>(d)};
+  return true;
+}
+
+bool ParseFault(const std::string& value, Fault& fault) {
+  std::istringstream in(value);
+  std::string command, kind, option;
+  if (!(in >> command >> kind)) return false;
+  fault.command = command == "any" ? "" : command;
+  if (kind == "check_condition")
+    fault.kind = FaultKind::CheckCondition;
+  else if (kind == "corrupt")
+    fault.kind = FaultKind::CorruptData;
+  else if (kind == "platform_error")
+    fault.kind = FaultKind::PlatformError;
+  else if (kind == "vanish")
+    fault.kind = FaultKind::Vanish;
+  else if (kind.rfind("short=", 0) == 0) {
+    fault.kind = FaultKind::ShortReply;
+    fault.short_length = std::atoi(kind.c_str() + 6);
+  } else {
+    return false;
+  }
+  while (in >> option) {
+    if (option.rfind("from=", 0) == 0)
+      fault.from_request = std::atoi(option.c_str() + 5);
+    else if (option.rfind("times=", 0) == 0)
+      fault.times = std::atoi(option.c_str() + 6);
+    else
+      return false;
+  }
+  return true;
+}
+
+bool Apply(DeviceModel& model, const std::string& key, const std::string& value,
+           std::vector<Fault>& faults) {
+  std::vector<uint8_t> bytes;
+  if (key == "path") {
+    model.path = value;
+  } else if (key == "preset") {
+    const std::string path = model.path;
+    if (value == "qvb886")
+      model = MakeQvb886(path, {133, 1, 0, 6});
+    else if (value == "blank") {
+      model = DeviceModel{};
+      model.path = path;
+    } else {
+      return false;
+    }
+  } else if (key == "version") {
+    std::array<uint8_t, 4> version{};
+    if (!ParseVersion(value, version) || !model.info) return false;
+    std::copy(version.begin(), version.end(), model.info->begin() + 12);
+  } else if (key == "vendor" || key == "product") {
+    std::string vendor(reinterpret_cast<const char*>(&model.inquiry[8]), 8);
+    std::string product(reinterpret_cast<const char*>(&model.inquiry[16]), 16);
+    (key == "vendor" ? vendor : product) = value;
+    SetInquiryText(model, vendor, product);
+  } else if (key == "inquiry_model") {
+    SetInquiryModel(model, value == "none" ? "" : value);
+  } else if (key == "inquiry") {
+    if (value != "fail" && value != "ok") return false;
+    model.inquiry_ok = value == "ok";
+  } else if (key == "probe") {
+    return ParseFixed(value, model.probe);
+  } else if (key == "info") {
+    return ParseFixed(value, model.info);
+  } else if (key == "info_alt") {
+    return ParseFixed(value, model.info_alt);
+  } else if (key == "loader") {
+    if (!model.info) return false;
+    (*model.info)[6] = value == "yes" ? 0 : 1;
+  } else if (key == "descriptor") {
+    if (!ParseHex(value, bytes) || bytes.size() != 4) return false;
+    model.descriptor_boundary = bytes[0];
+    model.capacity = (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
+  } else if (key == "config") {
+    return ParseFixed(value, model.config);
+  } else if (key == "flash_id") {
+    return ParseFixed(value, model.flash_id);
+  } else if (key == "flag_memory") {
+    return ParseFixed(value, model.flag_memory);
+  } else if (key == "name") {
+    if (value == "fail")
+      model.name.reset();
+    else
+      model.name = std::vector<uint8_t>(value.begin(), value.end());
+    if (model.name) model.name->resize(40, 0);
+  } else if (key == "vendor_page") {
+    if (value != "fail" && value != "ok") return false;
+    model.vendor_page_ok = value == "ok";
+  } else if (key == "buffer1_descriptor") {
+    return ParseFixed(value, model.buffer1_descriptor);
+  } else if (key == "buffer1_page") {
+    if (value == "fail") {
+      model.buffer1_page.reset();
+      return true;
+    }
+    if (!ParseHex(value, bytes)) return false;
+    model.buffer1_page = bytes;
+  } else if (key == "flash_busy_reads") {
+    model.flash_busy_reads = std::atoi(value.c_str());
+  } else if (key == "fault") {
+    Fault fault;
+    if (!ParseFault(value, fault)) return false;
+    fault.path = model.path;
+    faults.push_back(fault);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ScenarioResult LoadScenarioText(const std::string& text, VirtualBridge& bridge) {
+  std::vector<DeviceModel> devices;
+  std::vector<Fault> faults;
+  std::istringstream in(text);
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    const std::string trimmed = Trim(line);
+    if (trimmed.empty() || trimmed[0] == '#') continue;
+    if (trimmed == "[device]") {
+      devices.push_back(MakeQvb886("", {133, 1, 0, 6}));
+      continue;
+    }
+    const auto equals = trimmed.find('=');
+    if (equals == std::string::npos || devices.empty())
+      return {false, "line " + std::to_string(number) + ": expected [device] or key = value"};
+    const std::string key = Trim(trimmed.substr(0, equals));
+    const std::string value = Trim(trimmed.substr(equals + 1));
+    if (!Apply(devices.back(), key, value, faults))
+      return {false,
+              "line " + std::to_string(number) + ": cannot use '" + key + " = " + value + "'"};
+  }
+  for (const auto& device : devices)
+    if (device.path.empty()) return {false, "a [device] has no path"};
+  bridge.devices() = std::move(devices);
+  bridge.ClearFaults();
+  for (const auto& fault : faults) bridge.AddFault(fault);
+  return {true, ""};
+}
+
+ScenarioResult LoadScenarioFile(const std::string& file, VirtualBridge& bridge) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return {false, "cannot read " + file};
+  std::stringstream text;
+  text << in.rdbuf();
+  return LoadScenarioText(text.str(), bridge);
+}
+
+}  // namespace qvb::virt

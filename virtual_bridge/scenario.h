@@ -1,0 +1,37 @@
+// Scenario files: the virtual disks a test or the demo attaches, one [device] section each.
+//
+//   # comment
+//   [device]
+//   path = \\?\usbstor#disk&ven_quorvel&prod_qvb886#0001#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}
+//   preset = qvb886            (qvb886: a QVB886 bridge; blank: a disk that answers nothing)
+//   version = 133.1.0.3        (information block bytes 12-15)
+//   vendor = Quorvel           product = QVB886 NVMe   (INQUIRY text, blank padded)
+//   inquiry_model = w886       (INQUIRY bytes 36-39; "none" clears them)
+//   inquiry = fail
+//   probe = 20 00 | fail       info = F4 E7 ... (16 hex bytes) | fail   info_alt = ... | fail
+//   loader = yes               (information block byte 6 = 0: the loader path)
+//   descriptor = 0A 010400     (buffer 0 descriptor: boundary, capacity)
+//   config = 01 00 00 00 | fail   flash_id = ... | fail   flag_memory = 00 B4 00 00 | fail
+//   name = w755B | fail        vendor_page = ok | fail
+//   buffer1_descriptor = 04 00 00 10 | fail   buffer1_page = 00 00 00 38 34 31 ...
+//   flash_busy_reads = 3
+//   fault = write_buffer check_condition [from=N] [times=N]  (check_condition, short=N,
+//           corrupt, platform_error, vanish)
+#pragma once
+
+#include <string>
+
+#include "virtual_bridge/virtual_bridge.h"
+
+namespace qvb::virt {
+
+struct ScenarioResult {
+  bool ok = false;
+  std::string error;  // "line N: what was wrong"
+};
+
+// Replaces the bridge's devices and faults with the scenario's.
+ScenarioResult LoadScenarioText(const std::string& text, VirtualBridge& bridge);
+ScenarioResult LoadScenarioFile(const std::string& file, VirtualBridge& bridge);
+
+}  // namespace qvb::virt

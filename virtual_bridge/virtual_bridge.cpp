@@ -1,0 +1,327 @@
+#include "virtual_bridge/virtual_bridge.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace qvb::virt {
+namespace {
+
+bool SamePath(const std::string& a, const char* b) {
+  const std::size_t length = std::strlen(b);
+  if (a.size() != length) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+uint32_t Get24(const std::vector<uint8_t>& cdb, std::size_t at) {
+  return (static_cast<uint32_t>(cdb[at]) << 16) | (static_cast<uint32_t>(cdb[at + 1]) << 8) |
+         cdb[at + 2];
+}
+
+class VirtualDevice : public ScsiDevice {
+ public:
+  VirtualDevice(VirtualBridge& bridge, std::size_t index, ShareMode share)
+      : bridge_(bridge), index_(index), share_(share) {}
+  bool Send(ScsiPassThroughDirect& request, uint32_t& last_error) override {
+    return bridge_.Handle(index_, share_, request, last_error);
+  }
+
+ private:
+  VirtualBridge& bridge_;
+  std::size_t index_;
+  ShareMode share_;
+};
+
+// Copies a reply into the data-in buffer, never more than the transfer asked for.
+uint32_t Deliver(ScsiPassThroughDirect& request, const uint8_t* reply, std::size_t size) {
+  const std::size_t n = std::min<std::size_t>(size, request.DataTransferLength);
+  if (n > 0 && request.DataBuffer) std::memcpy(request.DataBuffer, reply, n);
+  return static_cast<uint32_t>(n);
+}
+
+}  // namespace
+
+DeviceModel MakeQvb886(const std::string& path, std::array<uint8_t, 4> version) {
+  DeviceModel model;
+  model.path = path;
+  SetInquiryText(model, "Quorvel", "QVB886 NVMe");
+  model.inquiry[0] = 0x00;  // direct-access block device
+  model.inquiry[4] = 35;    // additional length
+  std::memcpy(&model.inquiry[32], "1.00", 4);
+  SetInquiryModel(model, "w886");
+  model.probe = std::array<uint8_t, 2>{0x00, 0x00};
+  std::array<uint8_t, 16> info{0xF4, 0xE7, 0x7E, 0x21, 0x08, 0x86, 0x01, 0x00,
+                               '8',  '8',  '6',  '1',  0,    0,    0,    0};
+  std::copy(version.begin(), version.end(), info.begin() + 12);
+  model.info = info;
+  model.config = std::array<uint8_t, 4>{0x01, 0x00, 0x00, 0x00};
+  model.flash_id = std::array<uint8_t, 4>{0xEF, 0x40, 0x14, 0x00};
+  model.flag_memory = std::array<uint8_t, 4>{0x00, 0xB4, 0x00, 0x00};
+  return model;
+}
+
+void SetInquiryText(DeviceModel& model, const std::string& vendor, const std::string& product) {
+  for (int i = 0; i < 8; ++i)
+    model.inquiry[8 + i] = i < static_cast<int>(vendor.size()) ? vendor[i] : ' ';
+  for (int i = 0; i < 16; ++i)
+    model.inquiry[16 + i] = i < static_cast<int>(product.size()) ? product[i] : ' ';
+}
+
+void SetInquiryModel(DeviceModel& model, const std::string& text) {
+  for (int i = 0; i < 4; ++i)
+    model.inquiry[36 + i] = i < static_cast<int>(text.size()) ? static_cast<uint8_t>(text[i]) : 0;
+}
+
+std::string CommandName(const std::vector<uint8_t>& cdb) {
+  if (cdb.empty()) return "unknown";
+  switch (cdb[0]) {
+    case 0x12:
+      return "inquiry";
+    case 0x03:
+      return "request_sense";
+    case 0x3C:
+      return "read_buffer";
+    case 0x3B:
+      return "write_buffer";
+    case 0xE0:
+      return "info";
+    case 0xFE:
+      return "info_alt";
+    case 0xB5:
+      return "vendor_page";
+    case 0xDF:
+      if (cdb.size() < 12) return "unknown";
+      if (cdb[11] == 0xFF) return "probe";
+      if (cdb[11] == 0xFD) return "memory";
+      if (cdb[11] == 0xFB) return "control";
+      return "unknown";
+    case 0xFF:
+      if (cdb.size() < 3 || cdb[1] != 0x04) return "unknown";
+      if (cdb[2] == 0x12) return "flash_status";
+      if (cdb[2] == 0x15) return "flash_id";
+      if (cdb[2] == 0x23) return "config";
+      if (cdb[2] == 0x30) return "name";
+      return "unknown";
+    default:
+      return "unknown";
+  }
+}
+
+DeviceModel* VirtualBridge::Find(const std::string& path) {
+  for (auto& model : devices_)
+    if (SamePath(model.path, path.c_str())) return &model;
+  return nullptr;
+}
+
+std::vector<std::string> VirtualBridge::CommandNames() const {
+  std::vector<std::string> names;
+  for (const auto& r : requests_) names.push_back(CommandName(r.cdb));
+  return names;
+}
+
+std::unique_ptr<ScsiDevice> VirtualBridge::Open(const char* path, ShareMode share) {
+  for (std::size_t i = 0; i < devices_.size(); ++i) {
+    if (!SamePath(devices_[i].path, path)) continue;
+    for (const auto& fault : faults_) {
+      if (fault.kind != FaultKind::Vanish) continue;
+      if (!fault.path.empty() && !SamePath(fault.path, path)) continue;
+      if (static_cast<int>(requests_.size()) >= fault.from_request) return nullptr;
+    }
+    ++opens_;
+    return std::make_unique<VirtualDevice>(*this, i, share);
+  }
+  return nullptr;
+}
+
+bool VirtualBridge::Handle(std::size_t index, ShareMode share, ScsiPassThroughDirect& request,
+                           uint32_t& last_error) {
+  if (loader_.size() < devices_.size()) loader_.resize(devices_.size());
+  if (status_reads_.size() < devices_.size()) status_reads_.resize(devices_.size(), 0);
+  if (fault_hits_.size() < faults_.size()) fault_hits_.resize(faults_.size(), 0);
+  DeviceModel& model = devices_[index];
+
+  Request record;
+  record.path = model.path;
+  record.cdb.assign(request.Cdb, request.Cdb + std::min<int>(request.CdbLength, 16));
+  record.data_in = request.DataIn;
+  record.transfer_length = request.DataTransferLength;
+  record.timeout = request.TimeOutValue;
+  record.has_buffer = request.DataBuffer != nullptr;
+  record.share = share;
+  if (!request.DataIn && request.DataBuffer && request.DataTransferLength)
+    record.data_out.assign(static_cast<uint8_t*>(request.DataBuffer),
+                           static_cast<uint8_t*>(request.DataBuffer) + request.DataTransferLength);
+  const int request_index = static_cast<int>(requests_.size());
+  const std::string name = CommandName(record.cdb);
+
+  // Which fault, if any, hits this request.
+  const Fault* hit = nullptr;
+  for (std::size_t f = 0; f < faults_.size(); ++f) {
+    const Fault& fault = faults_[f];
+    if (fault.kind == FaultKind::Vanish) continue;
+    if (request_index < fault.from_request) continue;
+    if (!fault.command.empty() && fault.command != name) continue;
+    if (!fault.path.empty() && !SamePath(fault.path, model.path.c_str())) continue;
+    if (fault.times >= 0 && fault_hits_[f] >= fault.times) continue;
+    ++fault_hits_[f];
+    hit = &fault;
+    break;
+  }
+
+  last_error = 0;
+  request.ScsiStatus = kScsiStatusGood;
+  uint32_t delivered = 0;
+  bool good = true;
+  if (hit && hit->kind == FaultKind::PlatformError) {
+    last_error = 31;  // ERROR_GEN_FAILURE
+    request.DataTransferLength = 0;
+    record.succeeded = false;
+    requests_.push_back(std::move(record));
+    return false;
+  }
+  if (hit && hit->kind == FaultKind::CheckCondition) {
+    good = false;
+  } else {
+    good = Answer(model, index, record.cdb, request, delivered);
+  }
+  if (good && hit && request.DataIn && request.DataBuffer) {
+    if (hit->kind == FaultKind::ShortReply) {
+      const uint32_t keep = std::min<uint32_t>(delivered, static_cast<uint32_t>(hit->short_length));
+      std::memset(static_cast<uint8_t*>(request.DataBuffer) + keep, 0,
+                  request.DataTransferLength - keep);
+      delivered = keep;
+    } else if (hit->kind == FaultKind::CorruptData && delivered > 0) {
+      static_cast<uint8_t*>(request.DataBuffer)[0] ^= 0xFF;
+    }
+  }
+  if (!good) {
+    request.ScsiStatus = kScsiStatusCheckCondition;
+    delivered = 0;
+  }
+  if (request.DataIn) request.DataTransferLength = delivered;
+  record.succeeded = good;
+  requests_.push_back(std::move(record));
+  return true;
+}
+
+bool VirtualBridge::Answer(DeviceModel& model, std::size_t index, const std::vector<uint8_t>& cdb,
+                           ScsiPassThroughDirect& request, uint32_t& delivered) {
+  const std::string name = CommandName(cdb);
+  LoaderState& loader = loader_[index];
+  const bool loader_mode = model.info && (*model.info)[6] == 0;
+  auto* out = static_cast<const uint8_t*>(request.DataBuffer);
+  const uint32_t length = request.DataTransferLength;
+
+  if (name == "inquiry") {
+    if (!model.inquiry_ok) return false;
+    delivered = Deliver(request, model.inquiry.data(), std::min<std::size_t>(cdb[4], 40));
+    return true;
+  }
+  if (name == "request_sense") {
+    // Illegal request, invalid field in CDB: what the last failure would have said.
+    const uint8_t sense[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0, 0, 0, 0, 0};
+    delivered = Deliver(request, sense, sizeof sense);
+    return true;
+  }
+  auto reply = [&](const auto& optional_reply) {
+    if (!optional_reply) return false;
+    delivered = Deliver(request, optional_reply->data(), optional_reply->size());
+    return true;
+  };
+  if (name == "probe") return reply(model.probe);
+  if (name == "info") return reply(model.info);
+  if (name == "info_alt") return reply(model.info_alt);
+  if (name == "config") return reply(model.config);
+  if (name == "flash_id") return reply(model.flash_id);
+  if (name == "name") return reply(model.name);
+  if (name == "memory") {
+    const uint16_t address = static_cast<uint16_t>((cdb[6] << 8) | cdb[7]);
+    if (address != 0xFDB0) return false;
+    return reply(model.flag_memory);
+  }
+  if (name == "vendor_page") {
+    if (!model.vendor_page_ok) return false;
+    std::vector<uint8_t> page(512, 0);
+    delivered = Deliver(request, page.data(), page.size());
+    return true;
+  }
+  if (name == "flash_status") {
+    const uint8_t busy = status_reads_[index]++ < model.flash_busy_reads ? 0x01 : 0x00;
+    const uint8_t status[2] = {busy, 0};
+    delivered = Deliver(request, status, 2);
+    return true;
+  }
+  if (name == "control") {
+    const uint8_t sub_code = cdb[1];
+    if (sub_code == 0x03 && loader_mode && loader.loader_written) {
+      loader.running = true;
+      loader.descriptor_reads = 0;
+    }
+    return true;
+  }
+  if (name == "read_buffer") {
+    const int mode = cdb[1];
+    const uint8_t id = cdb[2];
+    const uint32_t offset = Get24(cdb, 3);
+    if (id == 1) {
+      if (mode == 3) return reply(model.buffer1_descriptor);
+      if (mode == 1 && model.buffer1_page) {
+        const auto& page = *model.buffer1_page;
+        if (offset >= page.size()) return false;
+        delivered = Deliver(request, page.data() + offset, page.size() - offset);
+        return true;
+      }
+      return false;
+    }
+    if (id != 0 || !model.answers_buffer0) return false;
+    if (mode == 3) {
+      std::array<uint8_t, 4> descriptor{
+          model.descriptor_boundary, static_cast<uint8_t>(model.capacity >> 16),
+          static_cast<uint8_t>(model.capacity >> 8), static_cast<uint8_t>(model.capacity)};
+      if (loader_mode) {
+        // Until the loader runs the bridge asks for it; the loader session covers the
+        // download and the read-back that follow its start, then the bridge asks again.
+        if (loader.running && loader.descriptor_reads < 2) {
+          ++loader.descriptor_reads;
+        } else {
+          loader = LoaderState{};
+          descriptor = {0xFF, 0x00, 0xC4, 0x00};
+        }
+      }
+      delivered = Deliver(request, descriptor.data(), descriptor.size());
+      return true;
+    }
+    if (mode == 1) {
+      if (offset >= model.flash.size()) return false;
+      delivered = Deliver(request, model.flash.data() + offset, model.flash.size() - offset);
+      return true;
+    }
+    return false;
+  }
+  if (name == "write_buffer") {
+    const int mode = cdb[1];
+    const uint8_t id = cdb[2];
+    const uint32_t offset = Get24(cdb, 3);
+    if (id != 0 || !model.answers_buffer0) return false;
+    if (mode == 0x06) {
+      if (!loader_mode || length != 0x10000) return false;
+      loader.loader_written = true;
+      return true;
+    }
+    if (mode == 0x0E) {
+      if (loader_mode && !loader.running) return false;
+      if (offset > model.flash.size() || length > model.flash.size() - offset) return false;
+      if (out && length) std::memcpy(model.flash.data() + offset, out, length);
+      return true;
+    }
+    return false;  // 0x0F and everything else: not accepted
+  }
+  return false;
+}
+
+}  // namespace qvb::virt
