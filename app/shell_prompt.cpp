@@ -1,0 +1,51 @@
+#include "app/shell_prompt.h"
+
+#include <cstdint>
+
+#include "app/toolkit/toolkit.h"
+#include "device/system_services.h"
+
+namespace qvb {
+namespace {
+
+constexpr uint32_t kVersionInfoExSize = 156;
+constexpr uint32_t kVersionInfoSize = 148;
+
+bool ReadVersion(uint32_t& major, uint32_t& minor) {
+  if (System().GetVersion(kVersionInfoExSize, major, minor)) return true;
+  return System().GetVersion(kVersionInfoSize, major, minor);
+}
+
+}  // namespace
+
+bool IsWindows7Up() {
+  uint32_t major = 0, minor = 0;
+  return ReadVersion(major, minor) && major == 6 && minor >= 1;
+}
+
+bool IsWindows8() {
+  uint32_t major = 0, minor = 0;
+  return ReadVersion(major, minor) && major == 6 && (minor == 2 || minor == 3);
+}
+
+bool IsWindows10() {
+  uint32_t major = 0, minor = 0;
+  return ReadVersion(major, minor) && major == 10 && minor == 0;
+}
+
+int DismissShellPrompt() {
+  void* dialog = System().FindTopLevelWindow("#32770", "Microsoft Windows");
+  if (!dialog) return 0;
+  System().PostMessage(dialog, tk::kWmClose, 0, 0);
+  return 1;
+}
+
+void RunShellPromptClosingLoop() {
+  if (!(IsWindows7Up() || IsWindows8() || IsWindows10())) return;
+  for (int i = 0; i < kDismissCalls; ++i) {
+    DismissShellPrompt();
+    System().Sleep(kDismissPauseMs);
+  }
+}
+
+}  // namespace qvb

@@ -1,0 +1,43 @@
+// The Update command: lock the window, write and verify the firmware, report.
+#include "app/tform1.h"
+#include "device/system_services.h"
+
+namespace qvb {
+
+void TForm1::btn_updClick(void*) {
+  System().DebugOutput("btn_upd Press\n");
+  btn_Exit->SetEnabled(false);
+  UpdateBusy = 1;
+  btn_upd->SetEnabled(false);
+  const char* path = SelectedDevicePath();
+
+  pnl_Descript_1->SetText("");
+  pnl_Descript_2->SetText("DO NOT disconnect the device during the FW update.");
+  pnl_Descript_3->SetText("");
+  pnl_Descript_4->SetText("Updating....");
+  pnl_Descript_5->SetText("");
+  updating_ = true;
+  ProcessMessages();
+
+  const int result = UpdateFirmware(this, path);
+  updating_ = false;
+
+  if (result != 0) {
+    pnl_Descript_2->SetText("Please power off/on your USB device");
+    pnl_Descript_4->SetText("Successfully updated.");
+    btn_upd->SetVisible(false);
+    btn_Exit->SetVisible(true);
+  } else {
+    pnl_Descript_2->SetText("");
+    pnl_Descript_3->SetText("Update Fail!");
+  }
+  btn_Exit->SetEnabled(true);
+  UpdateBusy = 0;
+
+  if (refresh_deferred_) {
+    refresh_deferred_ = false;
+    btn_RefreshClick(btn_Refresh);
+  }
+}
+
+}  // namespace qvb

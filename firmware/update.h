@@ -1,0 +1,41 @@
+// The firmware update of one device: load the carried image, write it in WRITE BUFFER pieces,
+// read it back with READ BUFFER, compare, and try a second time when anything failed.
+#pragma once
+
+#include <cstdint>
+
+namespace qvb {
+
+constexpr uint32_t kStagingAreaSize = 0x80000;
+constexpr uint32_t kDownloadLength = 0x10400;
+constexpr uint32_t kPieceSize = 1024;
+constexpr uint32_t kLoaderCapacity = 0xC400;
+constexpr uint8_t kBoundaryReady = 0x0A;
+constexpr uint8_t kBoundaryLoader = 0xFF;
+constexpr int kUpdateAttempts = 2;
+constexpr int kLoaderTries = 3;
+constexpr uint32_t kLoaderSettleMs = 2000;
+constexpr uint32_t kControlSettleMs = 500;
+
+enum class UpdatePhase { Write, ReadBack };
+
+// What the procedure hands control to while it runs. The window processes its pending messages
+// after each written piece of the normal path; a terminal front end shows progress.
+class UpdateObserver {
+ public:
+  virtual ~UpdateObserver() = default;
+  virtual void ProcessMessages() {}
+  // A piece moved: `done` of `total` pieces of this phase in attempt `attempt` (1 or 2).
+  virtual void OnProgress(UpdatePhase, int /*attempt*/, uint32_t /*done*/, uint32_t /*total*/) {}
+};
+
+// 1 when the image was written and read back equal within the compare window, else 0.
+int UpdateFirmware(UpdateObserver* window, const char* path);
+
+int DownloadFirmware(const char* path, uint32_t base_offset, const uint8_t* data,
+                     uint32_t data_size, uint32_t length, int loader,
+                     UpdateObserver* observer = nullptr, int attempt = 1);
+int ReadBackFirmware(const char* path, uint32_t base_offset, uint8_t* destination, uint32_t size,
+                     UpdateObserver* observer = nullptr, int attempt = 1);
+
+}  // namespace qvb
