@@ -1,8 +1,11 @@
 #include "virtual_bridge/scenario.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#include "virtual_bridge/bridge_family.h"
 
 namespace qvb::virt {
 namespace {
@@ -92,6 +95,8 @@ bool Apply(DeviceModel& model, const std::string& key, const std::string& value,
     const std::string path = model.path;
     if (value == "qvb886")
       model = MakeQvb886(path, {133, 1, 0, 6});
+    else if (value == "bridge")
+      model = MakeBridge(path);
     else if (value == "blank") {
       model = DeviceModel{};
       model.path = path;
@@ -151,6 +156,35 @@ bool Apply(DeviceModel& model, const std::string& key, const std::string& value,
     model.buffer1_page = bytes;
   } else if (key == "flash_busy_reads") {
     model.flash_busy_reads = std::atoi(value.c_str());
+  } else if (key == "detail") {
+    if (value != "fail" && value != "ok") return false;
+    model.detail_fails = value == "fail";
+  } else if (key == "info_via") {
+    if (value == "info")
+      SetInfoVia(model, InfoVia::Info);
+    else if (value == "info_alt")
+      SetInfoVia(model, InfoVia::InfoAlt);
+    else if (value == "both")
+      SetInfoVia(model, InfoVia::Both);
+    else if (value == "none")
+      SetInfoVia(model, InfoVia::None);
+    else
+      return false;
+  } else if (key == "info_signature") {
+    if (value != "yes" && value != "no") return false;
+    SetInfoSignature(model, value == "yes");
+  } else if (key == "info_ids") {
+    if (!ParseHex(value, bytes) || bytes.size() != 4) return false;
+    SetInfoIds(model, static_cast<uint16_t>((bytes[0] << 8) | bytes[1]),
+               static_cast<uint16_t>((bytes[2] << 8) | bytes[3]));
+  } else if (key == "info_model") {
+    if (value != "none" && value.size() > 4) return false;
+    SetInfoModel(model, value == "none" ? "" : value);
+  } else if (key == "flag_byte") {
+    char* end = nullptr;
+    const long flag = std::strtol(value.c_str(), &end, 0);
+    if (value.empty() || *end != '\0' || flag < 0 || flag > 255) return false;
+    SetBridgeFlagByte(model, static_cast<uint8_t>(flag));
   } else if (key == "fault") {
     Fault fault;
     if (!ParseFault(value, fault)) return false;

@@ -3,7 +3,9 @@
 //   # comment
 //   [device]
 //   path = \\?\usbstor#disk&ven_quorvel&prod_qvb886#0001#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}
-//   preset = qvb886            (qvb886: a QVB886 bridge; blank: a disk that answers nothing)
+//   preset = qvb886            (qvb886: a QVB886 bridge; bridge: a bridge that answers the
+//                               bridge test but tells no model; blank: a disk that answers
+//                               nothing)
 //   version = 133.1.0.3        (information block bytes 12-15)
 //   vendor = Quorvel           product = QVB886 NVMe   (INQUIRY text, blank padded)
 //   inquiry_model = w886       (INQUIRY bytes 36-39; "none" clears them)
@@ -15,6 +17,15 @@
 //   name = w755B | fail        vendor_page = ok | fail
 //   buffer1_descriptor = 04 00 00 10 | fail   buffer1_page = 00 00 00 38 34 31 ...
 //   flash_busy_reads = 3
+//   detail = fail              (the interface list's detail call fails here: this device and
+//                               every one after it are not listed)
+// The information block, edited in every block present (ReadBridgeInfo's and the older
+// ReadBridgeInfoAlt's); info_via moves the block between the two commands:
+//   info_via = info | info_alt | both | none
+//   info_signature = yes | no  (bytes 0-1 F4 E7, or 00 00)
+//   info_ids = 7E21 6A4C       (bytes 2-5: USB vendor and product ID)
+//   info_model = 8861 | none   (bytes 8-11, up to four characters, zero-padded)
+//   flag_byte = 180            (byte 1 at bridge address 0xFDB0; decimal or 0x..)
 //   fault = write_buffer check_condition [from=N] [times=N]  (check_condition, short=N,
 //           corrupt, platform_error, vanish)
 #pragma once

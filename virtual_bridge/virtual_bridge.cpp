@@ -37,6 +37,27 @@ class VirtualDevice : public ScsiDevice {
   ShareMode share_;
 };
 
+// The interfaces of one walk: the paths as they were when it started.
+class VirtualWalk : public DiskInterfaceWalk {
+ public:
+  explicit VirtualWalk(const std::vector<DeviceModel>& devices) {
+    for (const auto& model : devices) entries_.push_back({model.path, model.detail_fails});
+  }
+  bool Read(uint32_t index, DiskInterface& entry) override {
+    if (index >= entries_.size() || entries_[index].detail_fails) return false;
+    entry.device_path = entries_[index].path.c_str();
+    entry.bus_text = entry.device_path;
+    return true;
+  }
+
+ private:
+  struct Entry {
+    std::string path;
+    bool detail_fails;
+  };
+  std::vector<Entry> entries_;
+};
+
 // Copies a reply into the data-in buffer, never more than the transfer asked for.
 uint32_t Deliver(ScsiPassThroughDirect& request, const uint8_t* reply, std::size_t size) {
   const std::size_t n = std::min<std::size_t>(size, request.DataTransferLength);
@@ -122,6 +143,12 @@ std::vector<std::string> VirtualBridge::CommandNames() const {
   std::vector<std::string> names;
   for (const auto& r : requests_) names.push_back(CommandName(r.cdb));
   return names;
+}
+
+std::unique_ptr<DiskInterfaceWalk> VirtualBridge::Walk() {
+  ++walks_;
+  if (!interface_list_available_) return nullptr;
+  return std::make_unique<VirtualWalk>(devices_);
 }
 
 std::unique_ptr<ScsiDevice> VirtualBridge::Open(const char* path, ShareMode share) {
@@ -317,6 +344,8 @@ bool VirtualBridge::Answer(DeviceModel& model, std::size_t index, const std::vec
       if (loader_mode && !loader.running) return false;
       if (offset > model.flash.size() || length > model.flash.size() - offset) return false;
       if (out && length) std::memcpy(model.flash.data() + offset, out, length);
+      for (uint32_t cell : model.bad_cells)
+        if (cell >= offset && cell - offset < length) model.flash[cell] ^= 0xFF;
       return true;
     }
     return false;  // 0x0F and everything else: not accepted

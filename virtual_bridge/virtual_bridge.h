@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "device/disk_interfaces.h"
 #include "device/scsi_host.h"
 
 namespace qvb::virt {
@@ -35,6 +36,11 @@ struct DeviceModel {
   uint32_t capacity = 0x10400;
   std::vector<uint8_t> flash = std::vector<uint8_t>(0x80000, 0xFF);
   bool answers_buffer0 = true;
+  // Flash positions that do not keep what is written: they store the byte inverted.
+  std::vector<uint32_t> bad_cells;
+  // The disk-interface list: the detail call for this device's interface fails, which ends
+  // the walk there.
+  bool detail_fails = false;
 };
 
 // A QVB886 at the given version on a USB mass-storage path.
@@ -78,12 +84,21 @@ struct Fault {
 // "name", "vendor_page", or "unknown".
 std::string CommandName(const std::vector<uint8_t>& cdb);
 
-class VirtualBridge : public ScsiHost {
+// Also the system's disk-interface list: its devices in order, each on its own path, so the
+// Windows bus filter runs over the paths as they stand.
+class VirtualBridge : public ScsiHost, public DiskInterfaces {
  public:
   VirtualBridge() = default;
   explicit VirtualBridge(std::vector<DeviceModel> devices) : devices_(std::move(devices)) {}
 
   std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override;
+
+  // DiskInterfaces: a walk over the devices as they stand when it starts; null while the list
+  // is made unavailable. A device's path is its own bus text.
+  std::unique_ptr<DiskInterfaceWalk> Walk() override;
+  const char* BusText(const char* device_path) override { return device_path; }
+  void SetInterfaceListAvailable(bool available) { interface_list_available_ = available; }
+  int walks() const { return walks_; }
 
   std::vector<DeviceModel>& devices() { return devices_; }
   DeviceModel* Find(const std::string& path);
@@ -112,6 +127,8 @@ class VirtualBridge : public ScsiHost {
   std::vector<Request> requests_;
   std::vector<int> fault_hits_;
   int opens_ = 0;
+  bool interface_list_available_ = true;
+  int walks_ = 0;
   // Loader path state per device index.
   struct LoaderState {
     bool loader_written = false;

@@ -1,0 +1,37 @@
+// The firmware images the program carries among its own resources (type "FW"), and the two
+// loaders that copy one into a caller's buffer.
+#pragma once
+
+#include <cstdint>
+
+namespace qvb {
+
+constexpr char kFirmwareResourceType[] = "FW";
+constexpr char kFirmwareImageName[] = "QVB886_FW_133_01_00_06";
+constexpr char kLoaderImageName[] = "QVB886_ROM0_MFG";
+constexpr uint32_t kFirmwareImageSize = 67072;  // each carried update image
+constexpr uint32_t kLoaderImageSize = 65536;    // the only size a loader image may have
+
+// Copies the update image from `offset` on into `dest`: `length` bytes, or up to the end of the
+// image when `length` is 0 or the range runs past the end. Returns the whole image's size
+// whatever was copied, or 0 when the image is missing or unreadable (then `dest` is untouched).
+uint32_t LoadFirmwareImage(uint8_t* dest, uint32_t offset, uint32_t length);
+// The same for the loader image.
+uint32_t LoadLoaderImage(uint8_t* dest, uint32_t offset, uint32_t length);
+
+// One resource as the host's lookup found it.
+struct FirmwareResource {
+  bool found = false;              // a resource of the name and type exists
+  const uint8_t* bytes = nullptr;  // null when it exists but its bytes cannot be had
+  uint32_t size = 0;
+};
+
+// The host's lookup of a resource of type "FW" in the program's own module (device/win32,
+// device/linux). The bytes stay valid for the life of the process.
+FirmwareResource FindFirmwareResource(const char* name);
+
+// The copy rule of both loaders, applied to a resource already looked up.
+uint32_t CopyFirmwareResource(const FirmwareResource& resource, uint8_t* dest, uint32_t offset,
+                              uint32_t length);
+
+}  // namespace qvb

@@ -1,0 +1,103 @@
+#include "virtual_bridge/live_scenario.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "device/system_services.h"
+#include "virtual_bridge/scenario.h"
+
+namespace qvb::virt {
+namespace {
+
+bool ReadWholeFile(const std::string& file, std::string& text) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  if (in.bad()) return false;
+  text = contents.str();
+  return true;
+}
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+}  // namespace
+
+LiveScenario::LiveScenario(std::string file) : file_(std::move(file)) {}
+
+bool LiveScenario::Refresh() {
+  std::string text;
+  if (file_.empty() || !ReadWholeFile(file_, text)) {
+    // Nothing to read: nothing attached.
+    if (source_ == Source::Missing) return false;
+    source_ = Source::Missing;
+    text_.clear();
+    error_.clear();
+    bridge_ = VirtualBridge();
+    ++loads_;
+    return true;
+  }
+  if (source_ == Source::Loaded && text == text_) return false;
+  VirtualBridge loaded;
+  const ScenarioResult result = LoadScenarioText(text, loaded);
+  if (!result.ok) {
+    // A file caught half-written, or a mistake in it: keep what is attached and say why.
+    error_ = file_ + ": " + result.error;
+    System().DebugOutput((error_ + "\n").c_str());
+    return false;
+  }
+  // A fresh bridge: no state of the devices before (flash, loader, request counts) carries
+  // over, and fault positions ("from=N") count from this load.
+  bridge_ = std::move(loaded);
+  text_ = std::move(text);
+  source_ = Source::Loaded;
+  error_.clear();
+  ++loads_;
+  return true;
+}
+
+std::unique_ptr<ScsiDevice> LiveScenario::Open(const char* path, ShareMode share) {
+  if (open_delay_ms_ != 0) System().Sleep(open_delay_ms_);
+  return bridge_.Open(path, share);
+}
+
+std::unique_ptr<DiskInterfaceWalk> LiveScenario::Walk() {
+  Refresh();
+  return bridge_.Walk();
+}
+
+bool WriteFlashFile(VirtualBridge& bridge, std::size_t index, const std::string& file) {
+  if (index >= bridge.devices().size()) return false;
+  const std::vector<uint8_t>& flash = bridge.devices()[index].flash;
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(reinterpret_cast<const char*>(flash.data()),
+            static_cast<std::streamsize>(flash.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+EnvironmentScenario::EnvironmentScenario()
+    : scenario_(Environment(kScenarioVariable)),
+      previous_host_(InstallScsiHost(&scenario_)),
+      previous_interfaces_(InstallDiskInterfaces(&scenario_)) {
+  const std::string delay = Environment(kOpenDelayVariable);
+  if (!delay.empty())
+    scenario_.set_open_delay(static_cast<uint32_t>(std::strtoul(delay.c_str(), nullptr, 10)));
+}
+
+EnvironmentScenario::~EnvironmentScenario() {
+  const std::string flash_out = Environment(kFlashOutVariable);
+  if (!flash_out.empty() && !WriteFlashFile(scenario_.bridge(), 0, flash_out))
+    System().DebugOutput((std::string(kFlashOutVariable) + ": cannot write " + flash_out +
+                          " (no device, or the file cannot be written)\n")
+                             .c_str());
+  InstallDiskInterfaces(previous_interfaces_);
+  InstallScsiHost(previous_host_);
+}
+
+}  // namespace qvb::virt
