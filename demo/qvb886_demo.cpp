@@ -1,0 +1,93 @@
+// The updater's main job against the virtual bridge: the window's own logic on the headless
+// toolkit, printed line by line as the window would show it.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/tform1.h"
+#include "app/toolkit/headless/headless_toolkit.h"
+#include "device/disk_interfaces.h"
+#include "device/firmware_image.h"
+#include "device/scsi_host.h"
+#include "device/system_services.h"
+#include "virtual_bridge/scenario.h"
+
+namespace {
+
+// Pauses pass at once: the demo shows the procedure, not its waiting.
+class DemoSystem : public qvb::SystemServices {
+ public:
+  void Sleep(uint32_t) override {}
+  void DebugOutput(const char* text) override { std::fprintf(stderr, "debug: %s", text); }
+  int MessageBox(const char* text, const char* caption, uint32_t) override {
+    std::printf("[message box \"%s\"]\n%s\n", caption, text);
+    return qvb::kIdOk;
+  }
+  bool GetVersion(uint32_t, uint32_t&, uint32_t&) override { return false; }
+  void* FindTopLevelWindow(const char*, const char*) override { return nullptr; }
+  bool PostMessage(void*, uint32_t, uintptr_t, intptr_t) override { return false; }
+};
+
+void Show(const char* moment, qvb::TForm1& form) {
+  std::printf("--- %s ---\n", moment);
+  const qvb::tk::Panel* lines[] = {form.pnl_Descript_1, form.pnl_Descript_2, form.pnl_Descript_3,
+                                   form.pnl_Descript_4, form.pnl_Descript_5};
+  for (const auto* line : lines)
+    if (!line->Text().empty()) std::printf("  %s\n", line->Text().c_str());
+  for (int i = 0; i < form.cbb_DeviceList->Count(); ++i)
+    std::printf("  list %d: \"%s\"\n", i, form.cbb_DeviceList->Item(i).c_str());
+  std::printf("  [Update: %s] [Exit: %s]\n",
+              form.btn_upd->Visible() ? (form.btn_upd->Enabled() ? "offered" : "disabled") : "hidden",
+              form.btn_Exit->Visible() ? "shown" : "hidden");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s SCENARIO\n", argv[0]);
+    return 2;
+  }
+  qvb::virt::VirtualBridge bridge;
+  const auto loaded = qvb::virt::LoadScenarioFile(argv[1], bridge);
+  if (!loaded.ok) {
+    std::fprintf(stderr, "%s: %s\n", argv[1], loaded.error.c_str());
+    return 2;
+  }
+  DemoSystem system;
+  qvb::InstallSystemServices(&system);
+  qvb::InstallScsiHost(&bridge);
+  qvb::InstallDiskInterfaces(&bridge);
+
+  qvb::tk::headless::HeadlessApplication app;
+  app.SetTitle("Quorvel FW Update Utility");
+  qvb::TForm1 form(app);
+  form.FormCreate(&form);
+  std::printf("%s\n", form.window().Caption().c_str());
+  Show("after the refresh", form);
+
+  int result = 0;
+  if (form.btn_upd->Visible() && form.btn_upd->Enabled()) {
+    const std::size_t before = bridge.requests().size();
+    qvb::tk::headless::Click(form.btn_upd);
+    Show("after Update", form);
+    std::size_t writes = 0, reads = 0;
+    for (std::size_t i = before; i < bridge.requests().size(); ++i) {
+      const auto name = qvb::virt::CommandName(bridge.requests()[i].cdb);
+      const int mode = bridge.requests()[i].cdb[1];
+      if (name == "write_buffer" && mode == 0x0E) ++writes;
+      if (name == "read_buffer" && mode == 0x01) ++reads;
+    }
+    std::vector<uint8_t> image(qvb::kFirmwareImageSize);
+    qvb::LoadFirmwareImage(image.data(), 0, 0);
+    const auto& flash = bridge.devices().at(0).flash;
+    const bool equal = std::equal(image.begin(), image.begin() + 0x10400, flash.begin());
+    std::printf("bridge: %zu pieces written, %zu read back; flash %s the image\n", writes, reads,
+                equal ? "holds" : "does NOT hold");
+    result = form.pnl_Descript_4->Text() == "Successfully updated." && equal ? 0 : 1;
+  }
+  qvb::InstallDiskInterfaces(nullptr);
+  qvb::InstallScsiHost(nullptr);
+  qvb::InstallSystemServices(nullptr);
+  return result;
+}
