@@ -1,36 +1,16 @@
 // The device-list refresh: enumerate, identify, fill the hidden list and decide what to offer.
-#include <array>
-#include <cctype>
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "app/tform1.h"
-#include "device/bridge_commands.h"
 #include "device/enumeration.h"
-#include "device/identification.h"
 #include "device/system_services.h"
+#include "firmware/device_status.h"
 
 namespace qvb {
 namespace {
 
-constexpr int kPathBuffers = 16;
-constexpr std::size_t kPathBufferSize = 256;
-constexpr int kInquiryLength = 40;
-constexpr std::size_t kNameTextSize = 24;
 constexpr uint32_t kWarningBox = kMbTaskModal | kMbIconWarning | kMbOk;  // 0x2030
-
-void LowerCase(char* path) {
-  for (; *path; ++path) *path = static_cast<char>(std::tolower(static_cast<unsigned char>(*path)));
-}
-
-// The name text ends at its first NUL or after its 24 bytes.
-std::string NameText(const std::array<uint8_t, kNameTextSize>& name) {
-  std::size_t length = 0;
-  while (length < name.size() && name[length] != 0) ++length;
-  return std::string(reinterpret_cast<const char*>(name.data()), length);
-}
 
 }  // namespace
 
@@ -47,12 +27,10 @@ void TForm1::btn_RefreshClick(void*) {
   btn_Exit->SetVisible(false);
   btn_upd->SetEnabled(false);
 
-  // 4-5: the disks behind a supported bridge.
-  std::vector<std::array<char, kPathBufferSize>> buffers(kPathBuffers);
-  std::array<char*, kPathBuffers> paths{};
-  for (int i = 0; i < kPathBuffers; ++i)
-    paths[static_cast<std::size_t>(i)] = buffers[static_cast<std::size_t>(i)].data();
-  disk_count_ = EnumerateBridgeDisks(paths.data(), kPathBuffers, kPathBufferSize, 1);
+  // 4-5 and the device loop of 7.2: the disks, lower-cased, named and identified in the
+  // enumeration's order.
+  const DiskScan scan = ScanBridgeDisks();
+  disk_count_ = scan.disk_count;
 
   int listed = 0;
   if (disk_count_ == 0) {
@@ -65,26 +43,20 @@ void TForm1::btn_RefreshClick(void*) {
     cbb_DeviceList->SetItemIndex(0);
     cbb_DeviceList->SetEnabled(false);
   } else {
-    // 7: list every disk whose bridge identifies.
-    std::array<uint8_t, kInquiryLength> inquiry{};
-    std::array<uint8_t, kNameTextSize> name{};
+    // 7: list every disk whose bridge identifies; entry k of the table is line k.
     cbb_DeviceList->Clear();
-    for (int i = 0; i < disk_count_ && i < kPathBuffers; ++i) {
+    for (const ScannedDisk& disk : scan.disks) {
       if (listed >= kDeviceTableEntries) {
         char text[64];
         std::snprintf(text, sizeof text, "The tool only can show %d disks.", kDeviceTableEntries);
         System().MessageBox(text, "Warning", kWarningBox);
         break;
       }
-      char* path = paths[static_cast<std::size_t>(i)];
-      LowerCase(path);
-      if (Inquiry(path, inquiry.data(), kInquiryLength))
-        std::memcpy(name.data(), inquiry.data() + 8, kNameTextSize);
       auto& entry = device_table_[static_cast<std::size_t>(listed)];
-      std::snprintf(entry.data(), entry.size(), "%s", path);
-      bridge_model_code_ = IdentifyBridge(path);
-      if (bridge_model_code_ == 0) continue;
-      cbb_DeviceList->AddItem(std::string(BusPrefixForPath(path)) + NameText(name));
+      std::snprintf(entry.data(), entry.size(), "%s", disk.path.c_str());
+      bridge_model_code_ = disk.model_code;
+      if (!disk.listed()) continue;  // its entry is overwritten by the next disk
+      cbb_DeviceList->AddItem(std::string(BusPrefixForPath(disk.path.c_str())) + disk.name_text);
       ++listed;
     }
     cbb_DeviceList->SetEnabled(true);
@@ -99,7 +71,7 @@ void TForm1::btn_RefreshClick(void*) {
     }
   }
 
-  // 9: one warning for several disks, whichever branch ran.
+  // 9: one warning for several disks.
   if (listed >= 2) {
     System().MessageBox(
         "Multiple USB drives are attached.\nPlease disconnect all devices\nexcept the one that "

@@ -96,7 +96,7 @@ void TForm1::ProcessMessages() {
   application_.ProcessMessages();
 }
 
-const char* TForm1::SelectedDevicePath() const {
+std::string TForm1::SelectedDevicePath() const {
   const int index = cbb_DeviceList->ItemIndex();
   // The list is hidden and the refresh always selects line 0; guard the table all the same.
   const int entry = index >= 0 && index < kDeviceTableEntries ? index : 0;

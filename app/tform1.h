@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "app/toolkit/toolkit.h"
 #include "firmware/update.h"
@@ -60,7 +61,8 @@ class TForm1 : public tk::MessageHandler, public UpdateObserver {
 
  private:
   void RegisterUsbNotification();
-  const char* SelectedDevicePath() const;
+  // A copy: a refresh run from a message box or message processing may rewrite the table.
+  std::string SelectedDevicePath() const;
 
   tk::Application& application_;
   std::unique_ptr<tk::Window> window_;

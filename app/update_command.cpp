@@ -9,7 +9,7 @@ void TForm1::btn_updClick(void*) {
   btn_Exit->SetEnabled(false);
   UpdateBusy = 1;
   btn_upd->SetEnabled(false);
-  const char* path = SelectedDevicePath();
+  const std::string path = SelectedDevicePath();
 
   pnl_Descript_1->SetText("");
   pnl_Descript_2->SetText("DO NOT disconnect the device during the FW update.");
@@ -19,7 +19,7 @@ void TForm1::btn_updClick(void*) {
   updating_ = true;
   ProcessMessages();
 
-  const int result = UpdateFirmware(this, path);
+  const int result = UpdateFirmware(this, path.c_str());
   updating_ = false;
 
   if (result != 0) {

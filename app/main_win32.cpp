@@ -1,0 +1,10 @@
+// The shipped Windows program. It reads no command line; the result is always 0.
+// First: it brings in the system headers without the macro that renames a toolkit method.
+#include "app/toolkit/win32/win32_toolkit.h"
+
+#include "app/startup.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  qvb::tk::win32::Win32Application application;
+  return qvb::RunProgram(application);
+}

@@ -1,0 +1,15 @@
+// The Windows program on virtual devices, for driving the window end to end: the devices come
+// from the scenario file named by QVB_SCENARIO, read again at every enumeration; the first
+// device's flash goes to the file named by QVB_FLASH_OUT as the program ends. The shipped
+// program never reads either.
+// First: it brings in the system headers without the macro that renames a toolkit method.
+#include "app/toolkit/win32/win32_toolkit.h"
+
+#include "app/startup.h"
+#include "virtual_bridge/live_scenario.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  qvb::virt::EnvironmentScenario devices;
+  qvb::tk::win32::Win32Application application;
+  return qvb::RunProgram(application);
+}

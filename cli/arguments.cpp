@@ -1,0 +1,135 @@
+#include "cli/arguments.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace qvb::cli {
+namespace {
+
+Command CommandFromWord(std::string_view word) {
+  if (word == "list") return Command::List;
+  if (word == "status") return Command::Status;
+  if (word == "update") return Command::Update;
+  if (word == "help") return Command::Help;
+  return Command::None;
+}
+
+ParseResult Fail(std::string error) {
+  ParseResult result;
+  result.error = std::move(error);
+  return result;
+}
+
+}  // namespace
+
+ParseResult ParseArguments(int argc, const char* const* argv) {
+  ParseResult result;
+  Options& options = result.options;
+  bool help = false, version = false;
+  bool device_given = false, virtual_given = false;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i] ? argv[i] : "";
+    std::string_view name = word, value;
+    bool inline_value = false;
+    if (word.rfind("--", 0) == 0) {
+      const auto equals = word.find('=');
+      if (equals != std::string_view::npos) {
+        name = word.substr(0, equals);
+        value = word.substr(equals + 1);
+        inline_value = true;
+      }
+    }
+    // An option that takes a value: inline, or the next word.
+    auto take_value = [&](std::string& target, bool& given) -> bool {
+      if (given) return false;
+      given = true;
+      if (!inline_value) {
+        if (i + 1 >= argc || !argv[i + 1]) return false;
+        value = argv[++i];
+      }
+      target = std::string(value);
+      return !target.empty();
+    };
+
+    if (name == "--device") {
+      if (!take_value(options.device, device_given)) return Fail("--device needs one device path");
+    } else if (name == "--virtual") {
+      if (!take_value(options.virtual_scenario, virtual_given))
+        return Fail("--virtual needs one scenario file");
+    } else if (inline_value) {
+      return Fail("option " + std::string(name) + " takes no value");
+    } else if (word == "--json") {
+      options.json = true;
+    } else if (word == "--yes" || word == "-y") {
+      options.yes = true;
+    } else if (word == "--help" || word == "-h") {
+      help = true;
+    } else if (word == "--version") {
+      version = true;
+    } else if (!word.empty() && word[0] == '-') {
+      return Fail("unknown option " + std::string(word));
+    } else {
+      const Command command = CommandFromWord(word);
+      if (command == Command::None) return Fail("unknown command " + std::string(word));
+      if (options.command != Command::None) return Fail("more than one command");
+      options.command = command;
+    }
+  }
+
+  if (help || options.command == Command::Help) {
+    options.command = Command::Help;
+  } else if (version) {
+    options.command = Command::Version;
+  } else if (options.command == Command::None) {
+    return Fail("no command given");
+  } else if (options.command == Command::List && device_given) {
+    return Fail("list takes no --device: it shows every disk");
+  } else if (options.command != Command::Update && options.yes) {
+    return Fail("--yes belongs to update");
+  }
+  result.ok = true;
+  return result;
+}
+
+const char* HelpText() {
+  return "Usage: qvb886-fwupdate [--virtual SCENARIO] [--json] COMMAND [OPTIONS]\n"
+         "\n"
+         "Updates the firmware of a QVB886 USB-to-PCIe storage bridge to 133.1.0.6.\n"
+         "\n"
+         "Commands:\n"
+         "  list                 every disk behind a supported bridge: device path, bus,\n"
+         "                       INQUIRY vendor and product, bridge model, and for a QVB886\n"
+         "                       its firmware version and status\n"
+         "  status [--device PATH]\n"
+         "                       the version and status of one device, as the window shows them\n"
+         "  update [--device PATH] [--yes]\n"
+         "                       write and verify the firmware (two attempts at most); on a\n"
+         "                       terminal it asks first unless --yes; without a terminal\n"
+         "                       --yes is required\n"
+         "  help                 this text\n"
+         "\n"
+         "Options:\n"
+         "  --device PATH        the device to use (as list shows it); needed when several\n"
+         "                       disks are attached\n"
+         "  --yes, -y            update without asking\n"
+         "  --json               print the result as one JSON document on standard output\n"
+         "  --virtual SCENARIO   use the virtual bridge described by a scenario file instead\n"
+         "                       of the attached disks (needs no administrator rights)\n"
+         "  --help, -h           this text\n"
+         "  --version            the program's version\n"
+         "\n"
+         "Only a QVB886 running 133.1.0.0 to 133.1.0.5 is updated; there is no way to force\n"
+         "an update of anything else. Ctrl-C does not interrupt an update once it has begun.\n"
+         "\n"
+         "Exit codes:\n"
+         "  0  done, or nothing to do (the firmware is already up to date)\n"
+         "  1  the update failed, or was not confirmed\n"
+         "  2  bad usage, or an unreadable scenario file\n"
+         "  3  no device found\n"
+         "  4  the device is not updatable (not a QVB886, version unreadable or not supported)\n"
+         "  5  several disks are attached and no --device chose one\n"
+         "  6  no permission to send the commands (root or administrator rights needed)\n";
+}
+
+}  // namespace qvb::cli

@@ -1,0 +1,72 @@
+#include "cli/cli.h"
+
+#include <optional>
+#include <string>
+
+#include "cli/access_monitor.h"
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/console_services.h"
+#include "cli/exit_codes.h"
+#include "cli/platform.h"
+#include "cli/virtual_devices.h"
+#include "device/scsi_host.h"
+
+#ifndef QVB_VERSION
+#define QVB_VERSION "0.0.0"
+#endif
+
+namespace qvb::cli {
+
+int Run(int argc, const char* const* argv, Console& console) {
+  const ParseResult parsed = ParseArguments(argc, argv);
+  if (!parsed.ok) {
+    console.err << "qvb886-fwupdate: " << parsed.error << "\n"
+                << "Try 'qvb886-fwupdate --help'.\n";
+    return kExitUsage;
+  }
+  const Options& options = parsed.options;
+  if (options.command == Command::Help) {
+    console.out << HelpText();
+    return kExitOk;
+  }
+  if (options.command == Command::Version) {
+    console.out << "qvb886-fwupdate " << QVB_VERSION << "\n";
+    return kExitOk;
+  }
+
+  ConsoleServices services(console.err);
+  Session session{console, options};
+  std::ostream discard(nullptr);  // writes fail quietly
+  if (options.json) session.report = options.command == Command::Update ? &console.err : &discard;
+  std::optional<VirtualDevices> virtual_devices;
+  std::optional<AccessMonitor> monitor;
+  if (!options.virtual_scenario.empty()) {
+    virtual_devices.emplace();
+    std::string error;
+    if (!virtual_devices->Load(options.virtual_scenario, error)) {
+      console.err << "qvb886-fwupdate: scenario " << error << "\n";
+      return kExitUsage;
+    }
+  } else {
+    session.privileged =
+        console.has_device_privileges ? console.has_device_privileges() : HasDevicePrivileges();
+    monitor.emplace(ActiveScsiHost(), LastOpenError, IsPermissionError);
+    monitor->Install();
+    session.access = &*monitor;
+  }
+
+  switch (options.command) {
+    case Command::List:
+      return RunList(session);
+    case Command::Status:
+      return RunStatus(session);
+    case Command::Update:
+      return RunUpdate(session);
+    default:
+      break;
+  }
+  return kExitUsage;
+}
+
+}  // namespace qvb::cli

@@ -1,0 +1,344 @@
+#include "cli/commands.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/access_monitor.h"
+#include "cli/exit_codes.h"
+#include "cli/interrupt_guard.h"
+#include "cli/json_writer.h"
+#include "cli/platform.h"
+#include "cli/progress.h"
+#include "cli/report.h"
+#include "device/identification.h"
+#include "firmware/update.h"
+
+namespace qvb::cli {
+namespace {
+
+// What the enumeration, the identification and the access monitor found.
+struct Survey {
+  DiskScan scan;
+  std::vector<DiskReport> disks;
+  std::vector<std::string> denied;
+};
+
+Survey TakeSurvey(const Session& session, bool read_firmware) {
+  Survey survey;
+  survey.scan = ScanBridgeDisks();
+  for (const auto& disk : survey.scan.disks)
+    survey.disks.push_back(
+        DescribeDisk(disk, read_firmware && disk.model_code == kModelCodeQvb886));
+  if (session.access) survey.denied = session.access->denied();
+  return survey;
+}
+
+// The privilege note, and the disks refused for lack of permission.
+void ReportAccess(const Session& session, const Survey& survey) {
+  std::ostream& err = session.console.err;
+  for (const auto& path : survey.denied) err << "Permission denied: " << Printable(path) << "\n";
+  if (!session.privileged || !survey.denied.empty()) err << "Note: " << PrivilegeNote() << "\n";
+}
+
+struct Document {
+  const char* command = "";
+  std::string outcome;
+  int exit_code = kExitOk;
+  const Survey* survey = nullptr;
+  // status and update
+  bool device_fields = false;
+  const DiskReport* device = nullptr;
+  WindowLines lines;
+  // update
+  bool update_fields = false;
+  int attempts = 0;
+  int interrupts = 0;
+};
+
+int Emit(const Session& session, const Document& document) {
+  if (!session.options.json) return document.exit_code;
+  JsonWriter json;
+  json.BeginObject();
+  json.Key("command").String(document.command);
+  json.Key("outcome").String(document.outcome);
+  json.Key("exit_code").Int(document.exit_code);
+  json.Key("disks");
+  WriteDisksJson(json, document.survey->disks);
+  json.Key("denied");
+  WriteDeniedJson(json, document.survey->denied);
+  if (document.device_fields) {
+    json.Key("device");
+    if (document.device)
+      WriteDiskJson(json, *document.device);
+    else
+      json.Null();
+    json.Key("lines");
+    WriteLinesJson(json, document.lines);
+  }
+  if (document.update_fields) {
+    json.Key("attempts").Int(document.attempts);
+    json.Key("interrupts_refused").Int(document.interrupts);
+  }
+  json.EndObject();
+  session.console.out << json.text();
+  session.console.out.flush();
+  return document.exit_code;
+}
+
+// The device that status and update work on, chosen as the window chooses unless --device says.
+struct Choice {
+  const ScannedDisk* disk = nullptr;
+  bool none_listed = false;  // the window's case of disks that all failed to identify
+  // When no disk was chosen:
+  int exit_code = kExitOk;
+  const char* outcome = "";
+  WindowLines lines;
+};
+
+Choice Choose(const Session& session, const Survey& survey, bool for_update) {
+  Choice choice;
+  std::ostream& out = session.human();
+  const std::string& wanted = session.options.device;
+  const DiskScan& scan = survey.scan;
+
+  if (!wanted.empty()) {
+    for (const auto& disk : scan.disks)
+      if (SamePath(disk.path, wanted)) choice.disk = &disk;
+    if (choice.disk) return choice;
+    const bool denied = session.access && session.access->WasDenied(wanted);
+    choice.exit_code = denied ? kExitNoPermission : kExitNoDevice;
+    choice.outcome = denied ? "no_permission" : "no_device";
+    out << "No disk " << Printable(wanted)
+        << (denied ? " could be examined: permission denied.\n"
+                   : " was found behind a supported bridge.\n");
+    return choice;
+  }
+
+  if (scan.disk_count == 0) {
+    choice.lines = NoDeviceLines();
+    WriteLinesText(out, choice.lines);
+    const bool denied = !survey.denied.empty();
+    choice.exit_code = denied ? kExitNoPermission : kExitNoDevice;
+    choice.outcome = denied ? "no_permission" : "no_device";
+    return choice;
+  }
+  if (scan.ListedCount() >= 2) {
+    choice.lines = SeveralDevicesLines();
+    WriteLinesText(out, choice.lines);
+    out << "Attached:\n";
+    for (const auto& disk : scan.disks)
+      if (disk.listed())
+        out << "  " << Printable(disk.path) << "  " << IdentificationText(disk) << "\n";
+    out << "Or choose one with --device PATH.\n";
+    choice.exit_code = kExitSeveralDevices;
+    choice.outcome = "several_devices";
+    return choice;
+  }
+  if (for_update && !survey.denied.empty()) {
+    // The window, with the rights it asks for, might have seen several disks here.
+    out << "Some disks could not be examined, so the disk to update is not certain; choose it "
+           "with --device PATH or run with the rights needed.\n";
+    choice.exit_code = kExitNoPermission;
+    choice.outcome = "no_permission";
+    return choice;
+  }
+  choice.none_listed = scan.ListedCount() == 0;
+  choice.disk = scan.StatusTarget();
+  return choice;
+}
+
+struct StatusVerdict {
+  int exit_code = kExitOk;
+  const char* outcome = "";
+};
+
+StatusVerdict Judge(const Session& session, const DiskReport& device, bool none_listed) {
+  const DeviceStatus& status = device.status;
+  if (status.outcome == StatusRead::Read) {
+    switch (status.status) {
+      case FirmwareStatus::UpdateRequired:
+        return {kExitOk, "update_required"};
+      case FirmwareStatus::UpToDate:
+        return {kExitOk, "up_to_date"};
+      case FirmwareStatus::NotSupported:
+        return {kExitNotUpdatable, "not_supported"};
+    }
+  }
+  if (session.access && session.access->WasDenied(device.disk.path))
+    return {kExitNoPermission, "no_permission"};
+  if (none_listed) return {kExitNoDevice, "no_device"};
+  if (status.outcome == StatusRead::NotQvb886) return {kExitNotUpdatable, "not_qvb886"};
+  return {kExitNotUpdatable, "unreadable"};
+}
+
+// The chosen device's status, as the window's status check finds it; text written.
+DiskReport Examine(const Session& session, const ScannedDisk& disk, bool none_listed) {
+  DiskReport device = DescribeDisk(disk, true);
+  device.disk.model_code = device.status.model_code;
+  std::ostream& out = session.human();
+  if (none_listed && device.status.model_code == 0) {
+    out << "No disk with a recognised bridge was found.\n";
+    return device;
+  }
+  WriteDeviceHeader(out, device);
+  WriteLinesText(out, StatusLines(device.status));
+  if (device.status.outcome == StatusRead::NotQvb886) {
+    const char* model = ModelText(device.status.model_code);
+    out << "The bridge is " << (model ? model : "not recognised") << " (model code "
+        << int{device.status.model_code} << "): this program updates only the QVB886.\n";
+  } else if (device.status.outcome != StatusRead::Read) {
+    out << "The firmware version could not be read: " << StatusReadError(device.status.outcome)
+        << ".\n";
+  }
+  return device;
+}
+
+bool Confirm(const Session& session, const DiskReport& device) {
+  std::ostream& out = session.human();
+  out << "Update the firmware of " << Printable(device.disk.path) << " to 133.1.0.6? [y/N] ";
+  out.flush();
+  std::string answer;
+  if (!std::getline(session.console.in, answer)) {
+    out << "\n";
+    return false;
+  }
+  answer = LowerCase(answer);
+  while (!answer.empty() && (answer.back() == '\r' || answer.back() == ' ')) answer.pop_back();
+  return answer == "y" || answer == "yes";
+}
+
+}  // namespace
+
+int RunList(Session& session) {
+  Survey survey = TakeSurvey(session, true);
+  ReportAccess(session, survey);
+  std::ostream& out = session.human();
+
+  Document document;
+  document.command = "list";
+  document.survey = &survey;
+  if (survey.scan.disk_count == 0) {
+    WriteLinesText(out, NoDeviceLines());
+    document.exit_code = survey.denied.empty() ? kExitNoDevice : kExitNoPermission;
+    document.outcome = survey.denied.empty() ? "no_device" : "no_permission";
+    return Emit(session, document);
+  }
+  for (std::size_t i = 0; i < survey.disks.size(); ++i) {
+    if (i > 0) out << "\n";
+    WriteDiskText(out, survey.disks[i]);
+  }
+  document.outcome = "ok";
+  return Emit(session, document);
+}
+
+int RunStatus(Session& session) {
+  Survey survey = TakeSurvey(session, false);
+  ReportAccess(session, survey);
+  Document document;
+  document.command = "status";
+  document.survey = &survey;
+  document.device_fields = true;
+
+  const Choice choice = Choose(session, survey, false);
+  if (!choice.disk) {
+    document.exit_code = choice.exit_code;
+    document.outcome = choice.outcome;
+    document.lines = choice.lines;
+    return Emit(session, document);
+  }
+  const DiskReport device = Examine(session, *choice.disk, choice.none_listed);
+  const StatusVerdict verdict = Judge(session, device, choice.none_listed);
+  document.device = &device;
+  document.lines = StatusLines(device.status);
+  document.exit_code = verdict.exit_code;
+  document.outcome = verdict.outcome;
+  return Emit(session, document);
+}
+
+int RunUpdate(Session& session) {
+  Survey survey = TakeSurvey(session, false);
+  ReportAccess(session, survey);
+  std::ostream& out = session.human();
+  Document document;
+  document.command = "update";
+  document.survey = &survey;
+  document.device_fields = true;
+  document.update_fields = true;
+
+  const Choice choice = Choose(session, survey, true);
+  if (!choice.disk) {
+    document.exit_code = choice.exit_code;
+    document.outcome = choice.outcome;
+    document.lines = choice.lines;
+    return Emit(session, document);
+  }
+  const DiskReport device = Examine(session, *choice.disk, choice.none_listed);
+  document.device = &device;
+  document.lines = StatusLines(device.status);
+  const StatusVerdict verdict = Judge(session, device, choice.none_listed);
+  if (verdict.exit_code != kExitOk || device.status.status != FirmwareStatus::UpdateRequired) {
+    // Only a QVB886 that needs the update is written; nothing overrides this.
+    document.exit_code = verdict.exit_code;
+    document.outcome = verdict.outcome;
+    if (device.status.outcome == StatusRead::Read) {
+      if (device.status.status == FirmwareStatus::UpToDate)
+        out << "Nothing to do: the firmware is up to date.\n";
+      else
+        out << "Not updated: only the versions 133.1.0.0 to 133.1.0.5 are updated.\n";
+    }
+    return Emit(session, document);
+  }
+
+  if (!session.options.yes) {
+    if (!session.console.in_terminal || !session.human_terminal()) {
+      out << "Not updated: there is no terminal to confirm on; add --yes to update.\n";
+      document.exit_code = kExitUsage;
+      document.outcome = "not_confirmed";
+      return Emit(session, document);
+    }
+    if (!Confirm(session, device)) {
+      out << "Not updated.\n";
+      document.exit_code = kExitUpdateFailed;
+      document.outcome = "not_confirmed";
+      return Emit(session, document);
+    }
+  }
+
+  // The window's texts while the update runs.
+  document.lines =
+      WindowLines{"", "DO NOT disconnect the device during the FW update.", "", "Updating....", ""};
+  WriteLinesText(out, document.lines);
+  out.flush();
+  int result = 0;
+  {
+    InterruptGuard guard;
+    ProgressView progress(out, session.human_terminal(), &guard);
+    result = UpdateFirmware(&progress, device.disk.path.c_str());
+    progress.Finish();
+    document.attempts = progress.attempts();
+    document.interrupts = guard.total();
+  }
+  if (document.interrupts > 0)
+    out << "Ctrl-C was refused " << document.interrupts
+        << (document.interrupts == 1 ? " time" : " times") << " while the update ran.\n";
+
+  if (result != 0) {
+    document.lines[1] = "Please power off/on your USB device";
+    document.lines[3] = "Successfully updated.";
+    out << "Successfully updated.\nPlease power off/on your USB device\n";
+    document.exit_code = kExitOk;
+    document.outcome = "updated";
+  } else {
+    document.lines[1] = "";
+    document.lines[2] = "Update Fail!";
+    out << "Update Fail!\n";
+    if (session.access && session.access->WasDenied(device.disk.path))
+      session.console.err << "Note: " << PrivilegeNote() << "\n";
+    document.exit_code = kExitUpdateFailed;
+    document.outcome = "failed";
+  }
+  return Emit(session, document);
+}
+
+}  // namespace qvb::cli

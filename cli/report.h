@@ -1,0 +1,72 @@
+// What the commands found, and how it is written: as text for people, as JSON for scripts.
+//
+// Every JSON document is one object with the members "command" ("list", "status", "update"),
+// "outcome" (a word, see below), "exit_code", "disks" (every disk the enumeration returned, as
+// a disk object) and "denied" (the disks refused for lack of permission, {"path", "reason"}).
+// "status" and "update" add "device" (the disk the command worked on, or null) and "lines"
+// (the window's five description lines, as the window would show them); "update" adds
+// "attempts" (attempts started) and "interrupts_refused".
+//
+// A disk object: "path", "bus" ("USB", "UASP", "1394"), "vendor" and "product" (INQUIRY text,
+// trailing blanks removed; null when INQUIRY failed), "model_code" (0 when not recognised),
+// "model" (the model table's text, or null), "listed" (whether the window lists it) and
+// "firmware": null unless the model code is the QVB886's, else {"read": false, "error"} or
+// {"read": true, "version": "133.1.0.3", "version_text", "status" (the window's words),
+// "updatable"}.
+#pragma once
+
+#include <array>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "firmware/device_status.h"
+
+namespace qvb::cli {
+
+class JsonWriter;
+
+struct DiskReport {
+  ScannedDisk disk;
+  std::string bus;              // "USB", "UASP" or "1394"
+  bool firmware_asked = false;  // a QVB886: its version was read as the status check reads it
+  DeviceStatus status;
+};
+
+// The window's five description lines.
+using WindowLines = std::array<std::string, 5>;
+
+DiskReport DescribeDisk(const ScannedDisk& disk, bool read_firmware);
+// The bus name behind the window's list prefix.
+std::string BusName(const char* path);
+// The model table's text of a model code, or null for 0 and codes outside the table.
+const char* ModelText(uint8_t model_code);
+// INQUIRY text without its trailing blanks and NULs.
+std::string TrimIdentification(const std::string& text);
+// Text safe to print: bytes outside printable ASCII become '?'.
+std::string Printable(const std::string& text);
+// "Quorvel QVB886 NVMe" or "(no INQUIRY data)".
+std::string IdentificationText(const ScannedDisk& disk);
+// "133.1.0.3"
+std::string DottedVersion(const FirmwareVersion& version);
+// Why the status read failed, as a sentence fragment.
+const char* StatusReadError(StatusRead outcome);
+
+// The lines of the status check's outcome on one device.
+WindowLines StatusLines(const DeviceStatus& status);
+WindowLines NoDeviceLines();
+WindowLines SeveralDevicesLines();
+
+void WriteDiskJson(JsonWriter& json, const DiskReport& report);
+void WriteDisksJson(JsonWriter& json, const std::vector<DiskReport>& reports);
+void WriteDeniedJson(JsonWriter& json, const std::vector<std::string>& denied);
+void WriteLinesJson(JsonWriter& json, const WindowLines& lines);
+
+// A block of indented lines about one disk.
+void WriteDiskText(std::ostream& out, const DiskReport& report);
+// The non-empty lines, top to bottom.
+void WriteLinesText(std::ostream& out, const WindowLines& lines);
+// "Device: PATH (USB, Quorvel QVB886 NVMe)"
+void WriteDeviceHeader(std::ostream& out, const DiskReport& report);
+
+}  // namespace qvb::cli

@@ -1,0 +1,168 @@
+// Runs the command line in process against virtual devices and collects what it wrote.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "device/disk_interfaces.h"
+#include "device/scsi_host.h"
+#include "tests/cli/json_reader.h"
+#include "tests/support/fake_system.h"
+#include "virtual_bridge/scenario.h"
+#include "virtual_bridge/virtual_bridge.h"
+
+namespace qvb::cli::test {
+
+struct Terminal {
+  bool in = false;
+  bool out = false;
+  bool err = false;
+};
+
+struct Result {
+  int code = -1;
+  std::string out;
+  std::string err;
+
+  // Standard output parsed as one JSON document; a failed test when it is not one.
+  Json Document() const {
+    Json document;
+    EXPECT_TRUE(JsonReader::Parse(out, document)) << "not one JSON document:\n" << out;
+    return document;
+  }
+};
+
+inline bool NotPrivileged() {
+  return false;
+}
+inline bool Privileged() {
+  return true;
+}
+
+// Runs qvb886-fwupdate with `args`, `input` on standard input. Pauses are simulated.
+inline Result RunCli(const std::vector<std::string>& args, const std::string& input = "",
+                     Terminal terminal = {}, bool (*privileges)() = Privileged) {
+  qvb::testing::FakeSystem system;
+  std::vector<const char*> argv{"qvb886-fwupdate"};
+  for (const auto& arg : args) argv.push_back(arg.c_str());
+  std::ostringstream out, err;
+  std::istringstream in(input);
+  Console console{out, err, in};
+  console.in_terminal = terminal.in;
+  console.out_terminal = terminal.out;
+  console.err_terminal = terminal.err;
+  console.has_device_privileges = privileges;
+  Result result;
+  result.code = Run(static_cast<int>(argv.size()), argv.data(), console);
+  result.out = out.str();
+  result.err = err.str();
+  return result;
+}
+
+// A scenario file in the temporary folder for the life of the object.
+class ScenarioFile {
+ public:
+  explicit ScenarioFile(const std::string& text) {
+    static int serial = 0;
+    path_ = (std::filesystem::temp_directory_path() /
+             ("qvb-cli-test-" + std::to_string(++serial) + ".scn"))
+                .string();
+    std::ofstream(path_, std::ios::binary) << text;
+  }
+  ~ScenarioFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+  ScenarioFile(const ScenarioFile&) = delete;
+  ScenarioFile& operator=(const ScenarioFile&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// A QVB886 disk section of a scenario.
+inline std::string Qvb886(const std::string& path, const std::string& version,
+                          const std::string& extra = "") {
+  return "[device]\npath = " + path + "\npreset = qvb886\nversion = " + version +
+         "\nvendor = Quorvel\nproduct = QVB886 NVMe\n" + extra;
+}
+
+constexpr const char* kDiskA =
+    "\\\\?\\usbstor#disk&ven_quorvel&prod_qvb886#0001#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+constexpr const char* kDiskB =
+    "\\\\?\\usbstor#disk&ven_quorvel&prod_qvb886#0002#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+
+// A scenario's virtual bridge installed behind the device seams directly, as the real devices
+// would be (no --virtual), so that a test sees every request and can step into them.
+class InstalledBridge : public ScsiHost {
+ public:
+  explicit InstalledBridge(const std::string& scenario) {
+    const virt::ScenarioResult loaded = virt::LoadScenarioText(scenario, bridge);
+    EXPECT_TRUE(loaded.ok) << loaded.error;
+    previous_host_ = InstallScsiHost(this);
+    previous_interfaces_ = InstallDiskInterfaces(&bridge);
+  }
+  ~InstalledBridge() override {
+    InstallDiskInterfaces(previous_interfaces_);
+    InstallScsiHost(previous_host_);
+  }
+  InstalledBridge(const InstalledBridge&) = delete;
+  InstalledBridge& operator=(const InstalledBridge&) = delete;
+
+  // Called before each request reaches the bridge; false fails it with `error` as the
+  // platform's error code.
+  std::function<bool(const std::string& command, uint32_t& error)> before_send;
+  // Called before each open; false fails it (errno or the last error is the hook's to set).
+  std::function<bool(const char* path)> before_open;
+
+  std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override;
+
+  int Count(const std::string& command) const {
+    int n = 0;
+    for (const auto& name : bridge.CommandNames()) n += name == command ? 1 : 0;
+    return n;
+  }
+
+  virt::VirtualBridge bridge;
+
+ private:
+  ScsiHost* previous_host_ = nullptr;
+  DiskInterfaces* previous_interfaces_ = nullptr;
+};
+
+class HookedDevice : public ScsiDevice {
+ public:
+  HookedDevice(InstalledBridge& owner, std::unique_ptr<ScsiDevice> inner)
+      : owner_(owner), inner_(std::move(inner)) {}
+  bool Send(ScsiPassThroughDirect& request, uint32_t& last_error) override {
+    if (owner_.before_send) {
+      const std::vector<uint8_t> cdb(request.Cdb, request.Cdb + request.CdbLength);
+      uint32_t error = 0;
+      if (!owner_.before_send(virt::CommandName(cdb), error)) {
+        last_error = error;
+        return false;
+      }
+    }
+    return inner_->Send(request, last_error);
+  }
+
+ private:
+  InstalledBridge& owner_;
+  std::unique_ptr<ScsiDevice> inner_;
+};
+
+inline std::unique_ptr<ScsiDevice> InstalledBridge::Open(const char* path, ShareMode share) {
+  if (before_open && !before_open(path)) return nullptr;
+  auto device = bridge.Open(path, share);
+  if (!device) return nullptr;
+  return std::make_unique<HookedDevice>(*this, std::move(device));
+}
+
+}  // namespace qvb::cli::test

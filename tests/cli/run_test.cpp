@@ -1,0 +1,491 @@
+// The command line against virtual scenarios, in process: exit codes, texts, JSON documents,
+// the choice of device, the refusals, confirmation and progress.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "cli/access_monitor.h"
+#include "cli/exit_codes.h"
+#include "cli/platform.h"
+#include "cli/progress.h"
+#include "tests/cli/cli_harness.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace qvb::cli::test {
+namespace {
+
+const char kNoDevice[] =
+    "No compatible USB device were found.\nPlease plug a compatible USB device.\n";
+const char kSeveral[] =
+    "Multiple USB drives are attached.\nPlease disconnect all devices.\nexcept the one that needs "
+    "to be updated.\n";
+const char kUpdating[] = "DO NOT disconnect the device during the FW update.\nUpdating....\n";
+const char kUpdated[] = "Successfully updated.\nPlease power off/on your USB device\n";
+
+std::string Bridge(const std::string& path, const std::string& model) {
+  return "[device]\npath = " + path + "\npreset = bridge\ninquiry_model = " + model + "\n";
+}
+
+struct Case {
+  const char* name;
+  std::string scenario;
+  std::vector<std::string> args;
+  int code;
+  const char* outcome;
+  std::vector<std::string> texts;  // each must appear in the human output
+};
+
+class ExitCodes : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ExitCodes, TextAndDocumentAgree) {
+  const Case& c = GetParam();
+  ScenarioFile scenario(c.scenario);
+  std::vector<std::string> args = c.args;
+  args.push_back("--virtual");
+  args.push_back(scenario.path());
+
+  const Result text = RunCli(args);
+  EXPECT_EQ(text.code, c.code) << text.out << text.err;
+  for (const auto& expected : c.texts)
+    EXPECT_NE(text.out.find(expected), std::string::npos) << "missing: " << expected << "\n"
+                                                          << text.out;
+
+  args.push_back("--json");
+  const Result json = RunCli(args);
+  EXPECT_EQ(json.code, c.code);
+  const Json document = json.Document();
+  EXPECT_EQ(document["command"].text, c.args[0]);
+  EXPECT_EQ(document["outcome"].text, c.outcome);
+  EXPECT_EQ(document["exit_code"].number, c.code);
+  // With --json the document stands alone; update keeps its texts on standard error.
+  if (c.args[0] == "update") {
+    for (const auto& expected : c.texts) EXPECT_NE(json.err.find(expected), std::string::npos);
+  } else {
+    EXPECT_EQ(json.err, "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, ExitCodes,
+    ::testing::Values(
+        Case{"ListOne",
+             Qvb886(kDiskA, "133.1.0.3"),
+             {"list"},
+             kExitOk,
+             "ok",
+             {"Bus:     USB\n", "Device:  Quorvel QVB886 NVMe\n", "Bridge:  886 (model code 22)\n",
+              "  Firmware version: 133.01.00.03\n  Status: Update required\n"}},
+        Case{"ListNone", "# nothing attached\n", {"list"}, kExitNoDevice, "no_device", {kNoDevice}},
+        Case{"ListOtherBridge",
+             Bridge(kDiskA, "w767"),
+             {"list"},
+             kExitOk,
+             "ok",
+             {"Bridge:  767 (model code 9)\n", "This program updates only the QVB886.\n"}},
+        Case{"StatusOldest",
+             Qvb886(kDiskA, "133.1.0.0"),
+             {"status"},
+             kExitOk,
+             "update_required",
+             {"Firmware version: 133.01.00.00\nStatus: Update required\n"}},
+        Case{"StatusUpToDate",
+             Qvb886(kDiskA, "133.1.0.6"),
+             {"status"},
+             kExitOk,
+             "up_to_date",
+             {"Firmware version: 133.01.00.06\nStatus: Up to date\n"}},
+        Case{"StatusTooNew",
+             Qvb886(kDiskA, "133.1.0.7"),
+             {"status"},
+             kExitNotUpdatable,
+             "not_supported",
+             {"Firmware version: 133.01.00.07\nStatus: Not support FW update\n"}},
+        Case{"StatusNotQvb886",
+             Bridge(kDiskA, "w767"),
+             {"status"},
+             kExitNotUpdatable,
+             "not_qvb886",
+             {"this program updates only the QVB886."}},
+        Case{"StatusConfigFails",
+             Qvb886(kDiskA, "133.1.0.3", "config = fail\n"),
+             {"status"},
+             kExitNotUpdatable,
+             "unreadable",
+             {"The firmware version could not be read"}},
+        Case{"StatusNone", "", {"status"}, kExitNoDevice, "no_device", {kNoDevice}},
+        Case{"StatusUnknownBridgeOnly",
+             "[device]\npath = " + std::string(kDiskA) + "\npreset = bridge\ninfo_model = none\n",
+             {"status"},
+             kExitNoDevice,
+             "no_device",
+             {"No disk with a recognised bridge was found.\n"}},
+        Case{"StatusSeveral",
+             Qvb886(kDiskA, "133.1.0.3") + Qvb886(kDiskB, "133.1.0.6"),
+             {"status"},
+             kExitSeveralDevices,
+             "several_devices",
+             {kSeveral}},
+        Case{"StatusChosen",
+             Qvb886(kDiskA, "133.1.0.3") + Qvb886(kDiskB, "133.1.0.6"),
+             {"status", "--device", kDiskB},
+             kExitOk,
+             "up_to_date",
+             {"Status: Up to date\n"}},
+        Case{"StatusChosenMissing",
+             Qvb886(kDiskA, "133.1.0.3"),
+             {"status", "--device", "\\\\?\\usbstor#nothing"},
+             kExitNoDevice,
+             "no_device",
+             {"was found behind a supported bridge"}},
+        Case{"UpdateDone",
+             Qvb886(kDiskA, "133.1.0.5"),
+             {"update", "--yes"},
+             kExitOk,
+             "updated",
+             {kUpdating, kUpdated}},
+        Case{"UpdateFails",
+             Qvb886(kDiskA, "133.1.0.3", "fault = write_buffer check_condition\n"),
+             {"update", "--yes"},
+             kExitUpdateFailed,
+             "failed",
+             {kUpdating, "Update Fail!\n"}},
+        Case{"UpdateNothingToDo",
+             Qvb886(kDiskA, "133.1.0.6"),
+             {"update", "--yes"},
+             kExitOk,
+             "up_to_date",
+             {"Status: Up to date\n", "Nothing to do"}},
+        Case{"UpdateRefusedVersion",
+             Qvb886(kDiskA, "134.1.0.6"),
+             {"update", "--yes"},
+             kExitNotUpdatable,
+             "not_supported",
+             {"Status: Not support FW update\n"}},
+        Case{"UpdateRefusedBridge",
+             Bridge(kDiskA, "w767"),
+             {"update", "--yes"},
+             kExitNotUpdatable,
+             "not_qvb886",
+             {}},
+        Case{"UpdateSeveral",
+             Qvb886(kDiskA, "133.1.0.3") + Qvb886(kDiskB, "133.1.0.3"),
+             {"update", "--yes"},
+             kExitSeveralDevices,
+             "several_devices",
+             {kSeveral, "Or choose one with --device PATH."}},
+        Case{"UpdateNone", "", {"update", "--yes"}, kExitNoDevice, "no_device", {kNoDevice}},
+        Case{"UpdateUnconfirmed",
+             Qvb886(kDiskA, "133.1.0.3"),
+             {"update"},
+             kExitUsage,
+             "not_confirmed",
+             {"add --yes"}}),
+    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+TEST(Usage, BadCommandLinesAreRefusedWithCode2) {
+  ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.3"));
+  const std::vector<std::vector<std::string>> lines = {
+      {},
+      {"flash"},
+      {"update", "--force"},
+      {"update", "-f"},
+      {"update", "--force-update"},
+      {"update", "--yes=no"},
+      {"list", "status"},
+      {"list", "--device", kDiskA},
+      {"status", "--yes"},
+      {"status", "--device"},
+      {"status", "--device="},
+      {"status", "--device", "a", "--device", "b"},
+      {"list", "--virtual"},
+      {"list", "--virtual", "/nonexistent/scenario.scn"},
+  };
+  for (const auto& args : lines) {
+    const Result result = RunCli(args);
+    EXPECT_EQ(result.code, kExitUsage) << ::testing::PrintToString(args);
+    EXPECT_TRUE(result.out.empty()) << ::testing::PrintToString(args);
+    EXPECT_FALSE(result.err.empty()) << ::testing::PrintToString(args);
+  }
+}
+
+TEST(Usage, MalformedScenarioSaysWhere) {
+  ScenarioFile scenario("[device]\npreset = qvb886\nversion = 133.1\n");
+  const Result result = RunCli({"list", "--virtual", scenario.path()});
+  EXPECT_EQ(result.code, kExitUsage);
+  EXPECT_NE(result.err.find("line 3"), std::string::npos) << result.err;
+}
+
+TEST(Usage, HelpDocumentsEveryExitCode) {
+  const Result result = RunCli({"--help"});
+  EXPECT_EQ(result.code, kExitOk);
+  for (int code = kExitOk; code <= kExitNoPermission; ++code)
+    EXPECT_NE(result.out.find("\n  " + std::to_string(code) + "  "), std::string::npos) << code;
+  EXPECT_EQ(RunCli({"help"}).out, result.out);
+  EXPECT_EQ(RunCli({"update", "-h"}).out, result.out);
+}
+
+TEST(Json, ListDocumentShape) {
+  ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.3") + Bridge(kDiskB, "w767") +
+                        "[device]\npath = \\\\?\\usbstor#disk&ven_x#0003\npreset = bridge\n"
+                        "info_model = none\ninquiry = fail\n");
+  const Json doc = RunCli({"--json", "list", "--virtual", scenario.path()}).Document();
+  ASSERT_TRUE(doc.is(Json::Kind::Object));
+  EXPECT_EQ(doc.order,
+            (std::vector<std::string>{"command", "outcome", "exit_code", "disks", "denied"}));
+  ASSERT_EQ(doc["disks"].items.size(), 3u);
+  EXPECT_TRUE(doc["denied"].is(Json::Kind::Array));
+  EXPECT_TRUE(doc["denied"].items.empty());
+
+  const Json& qvb = doc["disks"][0];
+  EXPECT_EQ(qvb.order, (std::vector<std::string>{"path", "bus", "vendor", "product", "model_code",
+                                                 "model", "listed", "firmware"}));
+  EXPECT_EQ(qvb["path"].text, kDiskA);
+  EXPECT_EQ(qvb["bus"].text, "USB");
+  EXPECT_EQ(qvb["vendor"].text, "Quorvel");
+  EXPECT_EQ(qvb["product"].text, "QVB886 NVMe");
+  EXPECT_EQ(qvb["model_code"].number, 22);
+  EXPECT_EQ(qvb["model"].text, "886");
+  EXPECT_TRUE(qvb["listed"].boolean);
+  const Json& firmware = qvb["firmware"];
+  EXPECT_TRUE(firmware["read"].boolean);
+  EXPECT_EQ(firmware["version"].text, "133.1.0.3");
+  EXPECT_EQ(firmware["version_text"].text, "Firmware version: 133.01.00.03");
+  EXPECT_EQ(firmware["status"].text, "Update required");
+  EXPECT_TRUE(firmware["updatable"].boolean);
+
+  const Json& other = doc["disks"][1];
+  EXPECT_EQ(other["model_code"].number, 9);
+  EXPECT_EQ(other["model"].text, "767");
+  EXPECT_TRUE(other["firmware"].is(Json::Kind::Null));
+
+  // Not recognised and no INQUIRY data: listed false, nulls rather than empty texts.
+  const Json& unknown = doc["disks"][2];
+  EXPECT_EQ(unknown["model_code"].number, 0);
+  EXPECT_TRUE(unknown["model"].is(Json::Kind::Null));
+  EXPECT_TRUE(unknown["vendor"].is(Json::Kind::Null));
+  EXPECT_FALSE(unknown["listed"].boolean);
+}
+
+TEST(Json, UpdateDocumentCarriesTheWindowLines) {
+  ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.1"));
+  const Json done = RunCli({"update", "--yes", "--json", "--virtual", scenario.path()}).Document();
+  EXPECT_EQ(done.order,
+            (std::vector<std::string>{"command", "outcome", "exit_code", "disks", "denied",
+                                      "device", "lines", "attempts", "interrupts_refused"}));
+  std::vector<std::string> lines;
+  for (const auto& line : done["lines"].items) lines.push_back(line.text);
+  EXPECT_EQ(lines, (std::vector<std::string>{"", "Please power off/on your USB device", "",
+                                             "Successfully updated.", ""}));
+  EXPECT_EQ(done["attempts"].number, 1);
+  EXPECT_EQ(done["interrupts_refused"].number, 0);
+  EXPECT_EQ(done["device"]["firmware"]["version"].text, "133.1.0.1");
+
+  ScenarioFile failing(Qvb886(kDiskA, "133.1.0.1", "fault = read_buffer check_condition\n"));
+  const Json failed = RunCli({"update", "--yes", "--json", "--virtual", failing.path()}).Document();
+  lines.clear();
+  for (const auto& line : failed["lines"].items) lines.push_back(line.text);
+  EXPECT_EQ(lines, (std::vector<std::string>{"", "", "Update Fail!", "Updating....", ""}));
+}
+
+TEST(Json, DeviceBytesOutsideAsciiSurviveTheRoundTrip) {
+  ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.3") + "vendor = Qu\xE9r\"v\\\n");
+  const Result json = RunCli({"list", "--json", "--virtual", scenario.path()});
+  EXPECT_EQ(json.Document()["disks"][0]["vendor"].text, "Qu\xE9r\"v\\");
+  const Result text = RunCli({"list", "--virtual", scenario.path()});
+  EXPECT_NE(text.out.find("Device:  Qu?r\"v\\ QVB886 NVMe\n"), std::string::npos) << text.out;
+}
+
+TEST(Choice, SeveralDisksAreRefusedAndNothingIsWritten) {
+  InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3") + Qvb886(kDiskB, "133.1.0.3"));
+  const Result result = RunCli({"update", "--yes"});
+  EXPECT_EQ(result.code, kExitSeveralDevices);
+  EXPECT_NE(result.out.find(std::string("  ") + kDiskA), std::string::npos);
+  EXPECT_NE(result.out.find(std::string("  ") + kDiskB), std::string::npos);
+  EXPECT_EQ(devices.Count("write_buffer"), 0);
+}
+
+TEST(Choice, DeviceOptionWritesOnlyTheChosenDisk) {
+  InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3") + Qvb886(kDiskB, "133.1.0.3"));
+  // Any letter case names the disk: the window lower-cases paths.
+  std::string upper = kDiskB;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const Result result = RunCli({"update", "--yes", "--device", upper});
+  EXPECT_EQ(result.code, kExitOk) << result.out << result.err;
+  int writes_a = 0, writes_b = 0;
+  for (const auto& request : devices.bridge.requests()) {
+    if (virt::CommandName(request.cdb) != "write_buffer") continue;
+    (SamePath(request.path, kDiskA) ? writes_a : writes_b) += 1;
+  }
+  EXPECT_EQ(writes_a, 0);
+  EXPECT_EQ(writes_b, 65);
+}
+
+TEST(Refusal, NoUnsupportedDeviceIsEverWritten) {
+  // Whatever the command line says, only a QVB886 at 133.1.0.0-133.1.0.5 gets WRITE BUFFER.
+  const std::vector<std::string> scenarios = {
+      Qvb886(kDiskA, "133.1.0.6"), Qvb886(kDiskA, "133.1.0.7"),
+      Qvb886(kDiskA, "133.2.0.3"), Qvb886(kDiskA, "133.1.0.3", "info = fail\n"),
+      Bridge(kDiskA, "w767"),      Bridge(kDiskA, "w886") + "info_signature = no\n"};
+  for (const auto& text : scenarios) {
+    InstalledBridge devices(text);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"update", "--yes"}, {"update", "--yes", "--device", kDiskA}}) {
+      const Result result = RunCli(args, "y\n", Terminal{true, true, true});
+      EXPECT_TRUE(result.code != kExitOk || result.out.find("Nothing to do") != std::string::npos)
+          << text;
+    }
+    EXPECT_EQ(devices.Count("write_buffer"), 0) << text;
+  }
+}
+
+TEST(Confirmation, TerminalAnswerDecides) {
+  struct Answer {
+    const char* input;
+    int code;
+    int writes;
+  };
+  for (const Answer& answer :
+       {Answer{"y\n", kExitOk, 65}, Answer{"YES\n", kExitOk, 65},
+        Answer{"n\n", kExitUpdateFailed, 0}, Answer{"\n", kExitUpdateFailed, 0},
+        Answer{"", kExitUpdateFailed, 0}}) {
+    InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
+    const Result result = RunCli({"update"}, answer.input, Terminal{true, true, true});
+    EXPECT_EQ(result.code, answer.code) << answer.input;
+    EXPECT_NE(result.out.find("to 133.1.0.6? [y/N] "), std::string::npos);
+    EXPECT_EQ(devices.Count("write_buffer"), answer.writes) << answer.input;
+  }
+}
+
+TEST(Confirmation, WithoutTerminalOnlyYesUpdates) {
+  InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
+  // Input that says yes is not enough when it does not come from a terminal.
+  EXPECT_EQ(RunCli({"update"}, "y\n").code, kExitUsage);
+  EXPECT_EQ(devices.Count("write_buffer"), 0);
+  EXPECT_EQ(RunCli({"update", "--yes"}).code, kExitOk);
+  EXPECT_EQ(devices.Count("write_buffer"), 65);
+}
+
+TEST(Progress, BarOnTerminalPlainLinesOtherwise) {
+  ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.3"));
+  const std::vector<std::string> args = {"update", "--yes", "--virtual", scenario.path()};
+
+  const Result plain = RunCli(args);
+  EXPECT_EQ(plain.out.find('\r'), std::string::npos);
+  EXPECT_NE(plain.out.find("Attempt 1 of 2: writing 65 pieces\n"
+                           "Attempt 1 of 2: 65 of 65 pieces written\n"
+                           "Attempt 1 of 2: reading back 65 pieces\n"
+                           "Attempt 1 of 2: 65 of 65 pieces read back\n"),
+            std::string::npos)
+      << plain.out;
+
+  const Result bar = RunCli(args, "", Terminal{false, true, false});
+  EXPECT_NE(bar.out.find("\rAttempt 1 of 2, writing:      [" + std::string(40, '#') + "] 65/65\n"),
+            std::string::npos)
+      << bar.out;
+  EXPECT_NE(bar.out.find("\rAttempt 1 of 2, reading back: [" + std::string(40, '#') + "] 65/65\n"),
+            std::string::npos);
+  EXPECT_NE(bar.out.find("\rAttempt 1 of 2, writing:      [" + std::string(20, '#') +
+                         std::string(20, '.') + "] 33/65"),
+            std::string::npos);
+  EXPECT_EQ(bar.out.find("pieces written"), std::string::npos);
+
+  // With --json the progress goes to standard error, drawn when that is the terminal.
+  const Result json = RunCli({"update", "--yes", "--json", "--virtual", scenario.path()}, "",
+                             Terminal{false, false, true});
+  EXPECT_EQ(json.out.find('\r'), std::string::npos);
+  EXPECT_NE(json.err.find("\rAttempt 1 of 2, writing:"), std::string::npos);
+  json.Document();
+}
+
+TEST(Progress, FailedPieceThenSecondAttempt) {
+  InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
+  int writes = 0;
+  devices.before_send = [&](const std::string& command, uint32_t& error) {
+    error = 31;
+    return !(command == "write_buffer" && ++writes == 10);
+  };
+  const Result result = RunCli({"update", "--yes", "--json"});
+  EXPECT_EQ(result.code, kExitOk);
+  EXPECT_NE(result.err.find("Attempt 1 of 2: writing stopped after 9 of 65 pieces\n"
+                            "Attempt 1 failed; trying once more.\n"
+                            "Attempt 2 of 2: writing 65 pieces\n"),
+            std::string::npos)
+      << result.err;
+  EXPECT_EQ(result.Document()["attempts"].number, 2);
+}
+
+#ifdef _WIN32
+void SetDenied() {
+  SetLastError(ERROR_ACCESS_DENIED);
+}
+constexpr uint32_t kDeniedCode = ERROR_ACCESS_DENIED;
+#else
+void SetDenied() {
+  errno = EACCES;
+}
+constexpr uint32_t kDeniedCode = EPERM;
+#endif
+
+TEST(Permission, DiskThatCannotBeOpenedIsReported) {
+  InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
+  devices.before_open = [](const char*) {
+    SetDenied();
+    return false;
+  };
+  const Result text = RunCli({"list"}, "", {}, NotPrivileged);
+  EXPECT_EQ(text.code, kExitNoPermission);
+  EXPECT_NE(text.err.find(std::string("Permission denied: ") + kDiskA + "\n"), std::string::npos)
+      << text.err;
+  EXPECT_NE(text.err.find(std::string("Note: ") + PrivilegeNote()), std::string::npos);
+  EXPECT_NE(text.out.find(kNoDevice), std::string::npos);
+
+  const Json doc = RunCli({"list", "--json"}, "", {}, NotPrivileged).Document();
+  EXPECT_EQ(doc["outcome"].text, "no_permission");
+  ASSERT_EQ(doc["denied"].items.size(), 1u);
+  EXPECT_EQ(doc["denied"][0]["path"].text, kDiskA);
+  EXPECT_EQ(doc["denied"][0]["reason"].text, "permission denied");
+
+  EXPECT_EQ(RunCli({"status", "--device", kDiskA}, "", {}, NotPrivileged).code, kExitNoPermission);
+  EXPECT_EQ(RunCli({"update", "--yes"}, "", {}, NotPrivileged).code, kExitNoPermission);
+}
+
+TEST(Permission, VendorCommandsRefusedOnAnOpenNode) {
+  // The node opens and INQUIRY passes, but the system refuses the vendor commands.
+  InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
+  devices.before_send = [](const std::string& command, uint32_t& error) {
+    error = kDeniedCode;
+    return command == "inquiry";
+  };
+  const Result result = RunCli({"update", "--yes"}, "", {}, NotPrivileged);
+  EXPECT_EQ(result.code, kExitNoPermission);
+  EXPECT_NE(result.err.find("Permission denied: "), std::string::npos);
+  EXPECT_EQ(devices.Count("write_buffer"), 0);
+}
+
+TEST(Permission, NoteWithoutPrivilegesOnlyForRealDevices) {
+  InstalledBridge devices("");
+  const Result real = RunCli({"list"}, "", {}, NotPrivileged);
+  EXPECT_EQ(real.code, kExitNoDevice);
+  EXPECT_NE(real.err.find(PrivilegeNote()), std::string::npos);
+  EXPECT_EQ(RunCli({"list"}, "", {}, Privileged).err, "");
+
+  ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.3"));
+  const Result virtual_run = RunCli({"list", "--virtual", scenario.path()}, "", {}, NotPrivileged);
+  EXPECT_EQ(virtual_run.code, kExitOk);
+  EXPECT_EQ(virtual_run.err, "");
+}
+
+TEST(Messages, IdentificationBoxBecomesALine) {
+  // A code-8 bridge whose information block lacks the expected byte 11: the window's error box.
+  ScenarioFile scenario(Bridge(kDiskA, "w758"));
+  const Result result = RunCli({"list", "--virtual", scenario.path()});
+  EXPECT_EQ(result.code, kExitOk);
+  EXPECT_NE(result.err.find("Error: Get chip information fail !\n"), std::string::npos)
+      << result.err;
+}
+
+}  // namespace
+}  // namespace qvb::cli::test
