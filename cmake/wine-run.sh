@@ -1,25 +1,73 @@
 #!/usr/bin/env bash
-# Runs a Windows test program under Wine in the build's own prefix. Output goes through a
-# temporary file: wineserver keeps a pipe open for seconds after the program ends.
+# Runs a Windows test program under Wine: the CMAKE_CROSSCOMPILING_EMULATOR of the mingw build.
+#
+# - One 32-bit prefix per build folder (the nearest folder above the program that holds a
+#   CMakeCache.txt), made on first use. QVB_WINEPREFIX names another one.
+# - One program at a time per prefix, and the run's wineserver is ended afterwards, so nothing
+#   outlives the test and parallel ctest runs do not share a server.
+# - Without a DISPLAY, a private Xvfb is started for the run, so window tests work headless.
+# - Output goes through a temporary file: wineserver keeps a pipe open for seconds after the
+#   program ends.
 set -u
-prog="$1"; shift
-build_dir="${QVB_WINE_BUILD_DIR:-$(cd "$(dirname "$prog")" && pwd)}"
-export WINEPREFIX="${WINEPREFIX:-$build_dir/wineprefix}"
+prog="$1"
+shift
+
+build_dir() {
+  local dir
+  dir="$(cd "$(dirname "$1")" && pwd)"
+  while [ "$dir" != "/" ]; do
+    if [ -f "$dir/CMakeCache.txt" ]; then
+      echo "$dir"
+      return
+    fi
+    dir="$(dirname "$dir")"
+  done
+  cd "$(dirname "$1")" && pwd
+}
+
+export WINEPREFIX="${QVB_WINEPREFIX:-$(build_dir "$prog")/wineprefix}"
 export WINEARCH=win32
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG="${WINEDEBUG:--all}"
-lock="$WINEPREFIX.lock"
 mkdir -p "$(dirname "$WINEPREFIX")"
-(
-  flock 9
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1
-    wineserver -w
-    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-    ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+
+exec 9>"$WINEPREFIX.lock"
+flock 9
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+fi
+
+xvfb_pid=""
+display_file=""
+cleanup() {
+  wineserver -k >/dev/null 2>&1
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
   fi
-) 9>"$lock"
-out=$(mktemp)
+  [ -n "$display_file" ] && rm -f "$display_file"
+}
+trap cleanup EXIT
+
+if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
+  display_file="$(mktemp)"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    [ -s "$display_file" ] && break
+    sleep 0.05
+  done
+  if [ -s "$display_file" ]; then
+    export DISPLAY=":$(tr -d '[:space:]' <"$display_file")"
+  else
+    echo "wine-run: Xvfb did not start; running without a display" >&2
+  fi
+fi
+
+out="$(mktemp)"
 wine "$prog" "$@" >"$out" 2>&1
 rc=$?
 cat "$out"

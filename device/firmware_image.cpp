@@ -3,6 +3,19 @@
 #include <cstring>
 
 namespace qvb {
+namespace {
+FirmwareResourceLookup g_lookup = nullptr;
+}  // namespace
+
+FirmwareResource LookUpFirmwareResource(const char* name) {
+  return g_lookup ? g_lookup(name) : FindFirmwareResource(name);
+}
+
+FirmwareResourceLookup InstallFirmwareResourceLookup(FirmwareResourceLookup lookup) {
+  const FirmwareResourceLookup previous = g_lookup;
+  g_lookup = lookup;
+  return previous;
+}
 
 uint32_t CopyFirmwareResource(const FirmwareResource& resource, uint8_t* dest, uint32_t offset,
                               uint32_t length) {
@@ -24,11 +37,11 @@ uint32_t CopyFirmwareResource(const FirmwareResource& resource, uint8_t* dest, u
 }
 
 uint32_t LoadFirmwareImage(uint8_t* dest, uint32_t offset, uint32_t length) {
-  return CopyFirmwareResource(FindFirmwareResource(kFirmwareImageName), dest, offset, length);
+  return CopyFirmwareResource(LookUpFirmwareResource(kFirmwareImageName), dest, offset, length);
 }
 
 uint32_t LoadLoaderImage(uint8_t* dest, uint32_t offset, uint32_t length) {
-  return CopyFirmwareResource(FindFirmwareResource(kLoaderImageName), dest, offset, length);
+  return CopyFirmwareResource(LookUpFirmwareResource(kLoaderImageName), dest, offset, length);
 }
 
 }  // namespace qvb

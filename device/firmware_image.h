@@ -13,8 +13,9 @@ constexpr uint32_t kFirmwareImageSize = 67072;  // each carried update image
 constexpr uint32_t kLoaderImageSize = 65536;    // the only size a loader image may have
 
 // Copies the update image from `offset` on into `dest`: `length` bytes, or up to the end of the
-// image when `length` is 0 or the range runs past the end. Returns the whole image's size
-// whatever was copied, or 0 when the image is missing or unreadable (then `dest` is untouched).
+// image when `length` is 0 or the range runs past the end; an offset at or past the end copies
+// nothing. Returns the whole image's size whatever was copied (not the count), or 0 when the
+// image is missing or its bytes cannot be had (then `dest` is untouched).
 uint32_t LoadFirmwareImage(uint8_t* dest, uint32_t offset, uint32_t length);
 // The same for the loader image.
 uint32_t LoadLoaderImage(uint8_t* dest, uint32_t offset, uint32_t length);
@@ -29,6 +30,13 @@ struct FirmwareResource {
 // The host's lookup of a resource of type "FW" in the program's own module (device/win32,
 // device/linux). The bytes stay valid for the life of the process.
 FirmwareResource FindFirmwareResource(const char* name);
+
+// The lookup in use: the installed one, or the host's. Tests install images of their own
+// (a loader image, say) in front of the carried ones.
+using FirmwareResourceLookup = FirmwareResource (*)(const char* name);
+FirmwareResource LookUpFirmwareResource(const char* name);
+// Installs `lookup` (null: back to the host's); returns the previous installation.
+FirmwareResourceLookup InstallFirmwareResourceLookup(FirmwareResourceLookup lookup);
 
 // The copy rule of both loaders, applied to a resource already looked up.
 uint32_t CopyFirmwareResource(const FirmwareResource& resource, uint8_t* dest, uint32_t offset,

@@ -75,7 +75,7 @@ int DownloadWithLoader(const char* path, uint32_t base_offset, const uint8_t* da
   AlignedBuffer loader;
   if (!loader.Allocate(kLoaderImageSize)) return 0;
   // Sized before it is copied: the loader buffer holds exactly one 64 KiB image.
-  const FirmwareResource resource = FindFirmwareResource(kLoaderImageName);
+  const FirmwareResource resource = LookUpFirmwareResource(kLoaderImageName);
   if (!resource.found || !resource.bytes || resource.size != kLoaderImageSize) return 0;
   if (LoadLoaderImage(loader.data(), 0, 0) != kLoaderImageSize) return 0;
   // The loader is sent from position base offset on; only offset 0 keeps it inside the image.
@@ -156,7 +156,7 @@ int UpdateFirmware(UpdateObserver* window, const char* path) {
   // 1: the carried image, whole, into the staging area. Missing, empty or oversized images
   // fail here, before anything is sent.
   std::vector<uint8_t> staging;
-  const FirmwareResource image = FindFirmwareResource(kFirmwareImageName);
+  const FirmwareResource image = LookUpFirmwareResource(kFirmwareImageName);
   const uint32_t image_size = image.found && image.bytes ? image.size : 0;
   if (image_size == 0 || image_size > kStagingAreaSize) return 0;
   staging.assign(kStagingAreaSize, 0);

@@ -1,6 +1,8 @@
 // The whole update against the virtual bridge with the carried image.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "device/firmware_image.h"
@@ -96,12 +98,120 @@ TEST_F(UpdateTest, DeviceGoneMidUpdateFailsWithoutRetryingForever) {
   EXPECT_EQ(30u, bridge.requests().size());
 }
 
+// The carried images as they are, with or without a test loader in the build.
+FirmwareResource CarriedWithoutLoader(const char* name) {
+  if (std::string(name) == kLoaderImageName) return {};
+  return FindFirmwareResource(name);
+}
+
+// The carried images and a 64 KiB test loader.
+FirmwareResource CarriedWithLoader(const char* name) {
+  static const std::vector<uint8_t> loader = [] {
+    std::vector<uint8_t> bytes(kLoaderImageSize);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i ^ 0x5A);
+    return bytes;
+  }();
+  if (std::string(name) == kLoaderImageName) return {true, loader.data(), kLoaderImageSize};
+  return FindFirmwareResource(name);
+}
+
+class ScopedLookup {
+ public:
+  explicit ScopedLookup(FirmwareResourceLookup lookup)
+      : previous_(InstallFirmwareResourceLookup(lookup)) {}
+  ~ScopedLookup() { InstallFirmwareResourceLookup(previous_); }
+
+ private:
+  FirmwareResourceLookup previous_;
+};
+
 TEST_F(UpdateTest, LoaderPathAsCarriedSendsOneDescriptorReadPerAttempt) {
+  ScopedLookup carried(CarriedWithoutLoader);
   (*model().info)[6] = 0;
   EXPECT_EQ(0, UpdateFirmware(nullptr, kPath));
   EXPECT_EQ((std::vector<std::string>{"info", "read_buffer", "read_buffer"}),
             bridge.CommandNames());
   EXPECT_TRUE(system.sleeps.empty());
+}
+
+class LoaderPathTest : public UpdateTest {
+ protected:
+  LoaderPathTest() { (*model().info)[6] = 0; }
+  ScopedLookup with_loader{CarriedWithLoader};
+};
+
+TEST_F(LoaderPathTest, LoaderThenControlThenPieces) {
+  ASSERT_EQ(1, UpdateFirmware(nullptr, kPath));
+  EXPECT_TRUE(FlashHoldsImage());
+  const auto& r = bridge.requests();
+  ASSERT_GE(r.size(), 6u);
+  EXPECT_EQ("info", virt::CommandName(r[0].cdb));
+  EXPECT_EQ((std::vector<uint8_t>{0x3C, 0x03, 0, 0, 0, 0, 0, 0, 4, 0}), r[1].cdb);
+  EXPECT_EQ((std::vector<uint8_t>{0x3B, 0x06, 0, 0, 0, 0, 0x01, 0x00, 0x00, 0}), r[2].cdb);
+  EXPECT_EQ(kLoaderImageSize, r[2].data_out.size());
+  EXPECT_EQ(0x5A, r[2].data_out[0]);
+  EXPECT_EQ((std::vector<uint8_t>{0xDF, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFB}), r[3].cdb);
+  EXPECT_EQ(100u, r[3].timeout);
+  EXPECT_FALSE(r[3].has_buffer);
+  EXPECT_EQ("read_buffer", virt::CommandName(r[4].cdb));
+  EXPECT_EQ((std::vector<uint32_t>{2000, 500}), system.sleeps);
+  EXPECT_EQ(65, Count("write_buffer", 0x0E));
+}
+
+TEST_F(LoaderPathTest, LastPieceBeyondTheLengthIsZeros) {
+  model().capacity = 67584;
+  ASSERT_EQ(1, UpdateFirmware(nullptr, kPath));
+  const virt::Request* last = nullptr;
+  int pieces = 0;
+  for (const auto& r : bridge.requests())
+    if (virt::CommandName(r.cdb) == "write_buffer" && r.cdb[1] == 0x0E) {
+      last = &r;
+      ++pieces;
+    }
+  ASSERT_EQ(66, pieces);
+  ASSERT_EQ(1024u, last->data_out.size());
+  EXPECT_TRUE(
+      std::all_of(last->data_out.begin(), last->data_out.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST_F(LoaderPathTest, FailedPieceStartsTheNextTryFromControl) {
+  virt::Fault fault;
+  fault.command = "write_buffer";
+  fault.from_request = 10;  // a piece of the first try
+  fault.times = 1;
+  bridge.AddFault(fault);
+  ASSERT_EQ(1, UpdateFirmware(nullptr, kPath));
+  EXPECT_EQ(2, Count("control"));
+  EXPECT_EQ(1, Count("write_buffer", 0x06)) << "the loader is written once per download";
+  EXPECT_EQ((std::vector<uint32_t>{2000, 500, 500}), system.sleeps);
+  // Pieces restart at offset 0 after the failed one.
+  std::vector<uint32_t> offsets;
+  for (const auto& r : bridge.requests())
+    if (virt::CommandName(r.cdb) == "write_buffer" && r.cdb[1] == 0x0E)
+      offsets.push_back((uint32_t{r.cdb[3]} << 16) | (uint32_t{r.cdb[4]} << 8) | r.cdb[5]);
+  ASSERT_GT(offsets.size(), 7u);
+  EXPECT_EQ(0u, offsets[6]) << "the seventh piece is the second try's first";
+}
+
+TEST_F(LoaderPathTest, FirstDescriptorMustAskForTheLoader) {
+  struct Case {
+    const char* what;
+    uint8_t boundary;
+    uint32_t capacity;
+  };
+  // The bridge's first descriptor is forced through a short-lived model change: a bridge that
+  // does not ask for the loader answers its ordinary descriptor.
+  const Case cases[] = {{"boundary 0x0A", 0x0A, 0xC400}, {"capacity 0xC3FF", 0xFF, 0xC3FF}};
+  for (const auto& c : cases) {
+    virt::VirtualBridge fresh({virt::MakeQvb886(kPath, {133, 1, 0, 3})});
+    fresh.devices()[0].descriptor_boundary = c.boundary;
+    fresh.devices()[0].capacity = c.capacity;
+    testing::ScopedScsiHost<virt::VirtualBridge> scope{fresh};
+    std::vector<uint8_t> staging(kStagingAreaSize, 0x33);
+    EXPECT_EQ(0, DownloadFirmware(kPath, 0, staging.data(), kStagingAreaSize, kDownloadLength, 1))
+        << c.what;
+    EXPECT_EQ(std::vector<std::string>{"read_buffer"}, fresh.CommandNames()) << c.what;
+  }
 }
 
 }  // namespace
