@@ -9,7 +9,6 @@ APT=(env DEBIAN_FRONTEND=noninteractive apt-get -y -o DPkg::Lock::Timeout=600 --
 # Wine's 32-bit prefix needs the i386 libraries.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
-  NEED_UPDATE=1
 fi
 
 PACKAGES=(
@@ -30,9 +29,8 @@ for p in "${PACKAGES[@]}"; do
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
-  if [ "${NEED_UPDATE:-0}" = 1 ] || [ ! -f /var/lib/apt/lists/lock ] || [ -z "$(ls /var/lib/apt/lists/ 2>/dev/null | grep -i i386 | head -1)" ]; then
-    $SUDO apt-get -o DPkg::Lock::Timeout=600 update
-  fi
+  # Lists may be stale or lack the i386 architecture: refresh them whenever something is missing.
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 update
   $SUDO "${APT[@]}" install "${missing[@]}"
 fi
 echo "install-deps: all packages present"
