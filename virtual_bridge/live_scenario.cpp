@@ -42,11 +42,13 @@ bool LiveScenario::Refresh() {
     return true;
   }
   if (source_ == Source::Loaded && text == text_) return false;
+  if (!error_.empty() && text == rejected_) return false;  // said once is enough
   VirtualBridge loaded;
   const ScenarioResult result = LoadScenarioText(text, loaded);
   if (!result.ok) {
-    // A file caught half-written, or a mistake in it: keep what is attached and say why.
+    // A mistake in the file: keep what is attached and say why.
     error_ = file_ + ": " + result.error;
+    rejected_ = std::move(text);
     System().DebugOutput((error_ + "\n").c_str());
     return false;
   }
@@ -56,6 +58,7 @@ bool LiveScenario::Refresh() {
   text_ = std::move(text);
   source_ = Source::Loaded;
   error_.clear();
+  rejected_.clear();
   ++loads_;
   return true;
 }

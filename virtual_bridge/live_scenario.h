@@ -52,6 +52,7 @@ class LiveScenario : public ScsiHost, public DiskInterfaces {
   std::string text_;  // the contents of the last load
   Source source_ = Source::None;
   std::string error_;
+  std::string rejected_;  // the contents that error_ is about
   int loads_ = 0;
   uint32_t open_delay_ms_ = 0;
   VirtualBridge bridge_;

@@ -1,0 +1,165 @@
+// The live scenario behind the virtual program variant: what a refresh sees as the file changes.
+#include "virtual_bridge/live_scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <process.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/support/fake_system.h"
+
+namespace qvb::virt {
+namespace {
+
+constexpr const char* kOneDevice =
+    "[device]\n"
+    "path = "
+    "\\\\?\\usbstor#disk&ven_quorvel&prod_qvb886#0001#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}\n"
+    "version = 133.1.0.3\n";
+constexpr const char* kTwoDevices =
+    "[device]\n"
+    "path = \\\\?\\usbstor#disk#0001\n"
+    "[device]\n"
+    "path = \\\\?\\usbstor#disk#0002\n"
+    "version = 133.1.0.6\n";
+
+class LiveScenarioTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = std::filesystem::temp_directory_path() / ("qvb_live_" + std::to_string(_getpid()));
+    std::filesystem::create_directories(dir);
+    file = (dir / "scenario.txt").string();
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+  void Write(const std::string& text) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << text;
+  }
+  static std::vector<std::string> WalkPaths(LiveScenario& live) {
+    std::vector<std::string> paths;
+    auto walk = live.Walk();
+    DiskInterface entry;
+    for (uint32_t i = 0; walk && walk->Read(i, entry); ++i) paths.emplace_back(entry.device_path);
+    return paths;
+  }
+
+  testing::FakeSystem system;
+  std::filesystem::path dir;
+  std::string file;
+};
+
+TEST_F(LiveScenarioTest, EachWalkSeesTheFileAsItIsThen) {
+  LiveScenario live(file);
+  EXPECT_TRUE(WalkPaths(live).empty()) << "no file: nothing attached";
+  Write(kOneDevice);
+  ASSERT_EQ(WalkPaths(live).size(), 1u);
+  Write(kTwoDevices);
+  const auto paths = WalkPaths(live);
+  ASSERT_EQ(paths.size(), 2u);
+  EXPECT_EQ(paths[1], "\\\\?\\usbstor#disk#0002");
+  std::filesystem::remove(file);
+  EXPECT_TRUE(WalkPaths(live).empty()) << "file gone: everything detached";
+  EXPECT_EQ(live.loads(), 4);
+}
+
+TEST_F(LiveScenarioTest, AnUnchangedFileKeepsTheDevicesAndTheirFlash) {
+  Write(kOneDevice);
+  LiveScenario live(file);
+  ASSERT_TRUE(live.Refresh());
+  live.bridge().devices()[0].flash[0] = 0x5A;
+  EXPECT_FALSE(live.Refresh());
+  WalkPaths(live);
+  EXPECT_EQ(live.bridge().devices()[0].flash[0], 0x5A);
+  EXPECT_EQ(live.loads(), 1);
+  // Any change, even one that names the same device, attaches it afresh.
+  Write(std::string(kOneDevice) + "# touched\n");
+  EXPECT_TRUE(live.Refresh());
+  EXPECT_EQ(live.bridge().devices()[0].flash[0], 0xFF);
+}
+
+TEST_F(LiveScenarioTest, AMalformedFileLeavesTheDevicesAttachedAndSaysWhy) {
+  Write(kOneDevice);
+  LiveScenario live(file);
+  ASSERT_TRUE(live.Refresh());
+  Write("[device]\npath = x\nversion = 133.1\n");
+  EXPECT_FALSE(live.Refresh());
+  EXPECT_NE(live.error().find("line 3"), std::string::npos) << live.error();
+  ASSERT_EQ(WalkPaths(live).size(), 1u);
+  ASSERT_EQ(system.debug.size(), 1u);
+  EXPECT_NE(system.debug[0].find("line 3"), std::string::npos);
+  Write(kTwoDevices);
+  EXPECT_TRUE(live.Refresh());
+  EXPECT_TRUE(live.error().empty());
+}
+
+TEST_F(LiveScenarioTest, NoFileNameMeansNoDevices) {
+  LiveScenario live("");
+  EXPECT_TRUE(WalkPaths(live).empty());
+  EXPECT_EQ(live.Open("\\\\?\\usbstor#disk#0001", ShareMode::ReadWrite), nullptr);
+}
+
+TEST_F(LiveScenarioTest, OpensPauseForTheConfiguredDelay) {
+  Write(kOneDevice);
+  LiveScenario live(file);
+  live.Refresh();
+  const std::string path = live.bridge().devices()[0].path;
+  EXPECT_NE(live.Open(path.c_str(), ShareMode::ReadWrite), nullptr);
+  EXPECT_TRUE(system.sleeps.empty());
+  live.set_open_delay(15);
+  EXPECT_NE(live.Open(path.c_str(), ShareMode::ReadWrite), nullptr);
+  EXPECT_EQ(system.sleeps, std::vector<uint32_t>{15});
+}
+
+TEST_F(LiveScenarioTest, FlashFileHoldsTheFirstDevicesFlash) {
+  Write(kTwoDevices);
+  LiveScenario live(file);
+  live.Refresh();
+  live.bridge().devices()[0].flash[3] = 0x12;
+  const std::string out = (dir / "flash.bin").string();
+  ASSERT_TRUE(WriteFlashFile(live.bridge(), 0, out));
+  std::ifstream in(out, std::ios::binary);
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_EQ(bytes.size(), live.bridge().devices()[0].flash.size());
+  EXPECT_EQ(static_cast<uint8_t>(bytes[3]), 0x12);
+  EXPECT_EQ(static_cast<uint8_t>(bytes[4]), 0xFF);
+  EXPECT_FALSE(WriteFlashFile(live.bridge(), 2, out));
+}
+
+TEST_F(LiveScenarioTest, EnvironmentScenarioIsInstalledForItsLifetime) {
+  Write(kOneDevice);
+  const std::string out = (dir / "flash.bin").string();
+  _putenv_s(kScenarioVariable, file.c_str());
+  _putenv_s(kFlashOutVariable, out.c_str());
+  _putenv_s(kOpenDelayVariable, "3");
+  ScsiHost* host_before = &ActiveScsiHost();
+  DiskInterfaces* interfaces_before = &ActiveDiskInterfaces();
+  {
+    EnvironmentScenario environment;
+    EXPECT_EQ(&ActiveScsiHost(), &environment.scenario());
+    EXPECT_EQ(&ActiveDiskInterfaces(), &environment.scenario());
+    EXPECT_EQ(environment.scenario().file(), file);
+    ASSERT_EQ(WalkPaths(environment.scenario()).size(), 1u);
+    environment.scenario().bridge().devices()[0].flash[0] = 0x42;
+    EXPECT_NE(ActiveScsiHost().Open(environment.scenario().bridge().devices()[0].path.c_str(),
+                                    ShareMode::ReadWrite),
+              nullptr);
+    EXPECT_EQ(system.sleeps, std::vector<uint32_t>{3});
+  }
+  EXPECT_EQ(&ActiveScsiHost(), host_before);
+  EXPECT_EQ(&ActiveDiskInterfaces(), interfaces_before);
+  std::ifstream in(out, std::ios::binary);
+  ASSERT_TRUE(in) << "the flash is written at the end";
+  EXPECT_EQ(in.get(), 0x42);
+  _putenv_s(kScenarioVariable, "");
+  _putenv_s(kFlashOutVariable, "");
+  _putenv_s(kOpenDelayVariable, "");
+}
+
+}  // namespace
+}  // namespace qvb::virt
