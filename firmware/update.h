@@ -32,9 +32,14 @@ class UpdateObserver {
 // 1 when the image was written and read back equal within the compare window, else 0.
 int UpdateFirmware(UpdateObserver* window, const char* path);
 
+// Writes the image from `data` (an area of `data_size` bytes): the bridge's reported capacity,
+// rounded up to 512, decides how much; a size beyond the area fails before anything is sent.
+// `length` counts only on the loader path. 1 for success, 0 for failure.
 int DownloadFirmware(const char* path, uint32_t base_offset, const uint8_t* data,
                      uint32_t data_size, uint32_t length, int loader,
                      UpdateObserver* observer = nullptr, int attempt = 1);
+// Reads the bridge's copy back into `destination` (`size` bytes; never more, whatever capacity
+// the bridge reports). Positions not read arrive as zeros. 1 when every piece was read.
 int ReadBackFirmware(const char* path, uint32_t base_offset, uint8_t* destination, uint32_t size,
                      UpdateObserver* observer = nullptr, int attempt = 1);
 
