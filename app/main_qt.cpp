@@ -1,0 +1,10 @@
+// The window program on the Linux desktop. It reads no command line, except the test-only
+// "--virtual SCENARIO" that puts virtual devices behind it; the result is always 0.
+#include "app/toolkit/qt/gui_program.h"
+#include "app/toolkit/qt/qt_toolkit.h"
+
+int main(int argc, char** argv) {
+  const qvb::gui::GuiOptions options = qvb::gui::ParseGuiCommandLine(argc, argv);
+  qvb::tk::qt::QtApplication application(argc > 0 && argv[0] ? argv[0] : "qvb886-fwupdate-gui");
+  return qvb::gui::RunGui(application, options, qvb::gui::SystemPrivilegeGate());
+}

@@ -1,0 +1,167 @@
+#include "app/toolkit/qt/gui_program.h"
+
+#include <unistd.h>
+
+#include <QFileInfo>
+#include <QProcess>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "app/privileges.h"
+#include "app/startup.h"
+#include "device/disk_interfaces.h"
+#include "device/scsi_host.h"
+#include "device/system_services.h"
+#include "virtual_bridge/live_scenario.h"
+#include "virtual_bridge/scenario.h"
+
+namespace qvb::gui {
+namespace {
+
+bool ReadFile(const std::string& file, std::string& text) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  if (in.bad()) return false;
+  text = contents.str();
+  return true;
+}
+
+std::string OwnExecutable() {
+  char path[4096];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return std::string();
+  return std::string(path, static_cast<std::size_t>(length));
+}
+
+// Virtual devices from the scenario file behind both device seams, for the program's life;
+// the first device's flash goes to the file named by QVB_FLASH_OUT at the end.
+class VirtualDevices {
+ public:
+  explicit VirtualDevices(const std::string& file)
+      : scenario_(file),
+        previous_host_(InstallScsiHost(&scenario_)),
+        previous_interfaces_(InstallDiskInterfaces(&scenario_)) {}
+  ~VirtualDevices() {
+    const char* flash_out = std::getenv(virt::kFlashOutVariable);
+    if (flash_out && *flash_out && !virt::WriteFlashFile(scenario_.bridge(), 0, flash_out))
+      System().DebugOutput(
+          (std::string(virt::kFlashOutVariable) + ": cannot write " + flash_out + "\n").c_str());
+    InstallDiskInterfaces(previous_interfaces_);
+    InstallScsiHost(previous_host_);
+  }
+  VirtualDevices(const VirtualDevices&) = delete;
+  VirtualDevices& operator=(const VirtualDevices&) = delete;
+
+ private:
+  virt::LiveScenario scenario_;
+  ScsiHost* previous_host_;
+  DiskInterfaces* previous_interfaces_;
+};
+
+}  // namespace
+
+GuiOptions ParseGuiCommandLine(int argc, const char* const* argv) {
+  GuiOptions options;
+  if (argc == 3 && argv[1] && argv[2] && std::string(argv[1]) == kVirtualOption && *argv[2])
+    options.virtual_scenario = argv[2];
+  return options;
+}
+
+PrivilegeGate SystemPrivilegeGate() {
+  return PrivilegeGate{HaveRawIoPrivilege, RestartThroughPkexec};
+}
+
+bool RestartThroughPkexec() {
+  const std::string self = OwnExecutable();
+  if (self.empty()) return false;
+  // pkexec runs the action whose exec.path is this program; the window comes back as root.
+  return QProcess::startDetached(QStringLiteral("pkexec"), {QString::fromStdString(self)});
+}
+
+std::string PrivilegeBoxText() {
+  return std::string(kRawIoPrivilegeText) + "\n\n" + kRestartWithPrivilegeQuestion;
+}
+
+int RunGui(tk::qt::QtApplication& application, const GuiOptions& options,
+           const PrivilegeGate& gate) {
+  if (!options.virtual_scenario.empty()) {
+    VirtualDevices devices(options.virtual_scenario);
+    const std::string file = options.virtual_scenario;
+    application.set_device_event_source_factory(
+        [file](tk::qt::DeviceEventSink sink) -> std::unique_ptr<tk::qt::DeviceEventSource> {
+          return std::make_unique<ScenarioWatcher>(file, std::move(sink));
+        });
+    return RunProgram(application);
+  }
+  if (gate.have_privilege && !gate.have_privilege()) {
+    // What the manifest's elevation request does on Windows: without the right the window
+    // would only show that no device was found.
+    application.Initialize();
+    application.SetTitle(kApplicationTitle);
+    const int answer = System().MessageBox(PrivilegeBoxText().c_str(), kApplicationTitle,
+                                           kMbTaskModal | kMbIconWarning | tk::qt::kMbYesNo);
+    if (answer == tk::qt::kIdYes && !(gate.restart && gate.restart()))
+      System().MessageBox(kRestartFailedText, kApplicationTitle,
+                          kMbTaskModal | kMbIconError | kMbOk);
+    return 0;
+  }
+  return RunProgram(application);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool ScenarioPaths(const std::string& text, std::set<std::string>& paths) {
+  virt::VirtualBridge bridge;
+  if (!virt::LoadScenarioText(text, bridge).ok) return false;
+  paths.clear();
+  for (const virt::DeviceModel& device : bridge.devices()) paths.insert(device.path);
+  return true;
+}
+
+ScenarioWatcher::ScenarioWatcher(std::string file, tk::qt::DeviceEventSink sink)
+    : file_(std::move(file)), sink_(std::move(sink)) {
+  readable_ = ReadFile(file_, text_);
+  if (readable_) ScenarioPaths(text_, paths_);
+  QObject::connect(&watcher_, &QFileSystemWatcher::fileChanged, [this] { Check(); });
+  QObject::connect(&watcher_, &QFileSystemWatcher::directoryChanged, [this] { Check(); });
+  Watch();
+}
+
+ScenarioWatcher::~ScenarioWatcher() {
+  watcher_.disconnect();
+}
+
+void ScenarioWatcher::Watch() {
+  // The folder too: a file saved by replacing it is a new file, which the watch on the old
+  // one does not see.
+  const QString file = QString::fromStdString(file_);
+  const QString folder = QFileInfo(file).absolutePath();
+  if (!watcher_.directories().contains(folder)) watcher_.addPath(folder);
+  if (QFileInfo::exists(file) && !watcher_.files().contains(file)) watcher_.addPath(file);
+}
+
+bool ScenarioWatcher::Check() {
+  Watch();
+  std::string text;
+  const bool readable = ReadFile(file_, text);
+  if (readable == readable_ && text == text_) return false;
+  // A file that is gone detaches everything; a malformed one changes nothing attached (the
+  // virtual devices keep what they had), but is a change all the same.
+  std::set<std::string> paths;
+  if (readable && !ScenarioPaths(text, paths)) paths = paths_;
+  bool removed = false;
+  for (const std::string& path : paths_)
+    if (!paths.count(path)) removed = true;
+  text_ = std::move(text);
+  readable_ = readable;
+  paths_ = paths;
+  const tk::qt::DeviceEventSink sink = sink_;  // a handler may end this registration
+  if (removed) sink(tk::kDbtDeviceRemoveComplete);
+  sink(tk::kDbtDevNodesChanged);
+  return true;
+}
+
+}  // namespace qvb::gui
