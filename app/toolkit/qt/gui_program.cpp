@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/privileges.h"
+#include "device/privileges.h"
 #include "app/startup.h"
 #include "device/disk_interfaces.h"
 #include "device/scsi_host.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/privileges.h"
+#include "device/privileges.h"
 #include "app/startup.h"
 #include "app/tform1.h"
 #include "device/disk_interfaces.h"

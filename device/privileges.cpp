@@ -1,4 +1,4 @@
-#include "app/privileges.h"
+#include "device/privileges.h"
 
 #ifdef _WIN32
 #include <windows.h>
