@@ -21,6 +21,7 @@ PACKAGES=(
   libudev-dev
   qt6-base-dev qt6-base-dev-tools libqt6widgets6 libgl-dev
   python3
+  qemu-system-x86 cpio xz-utils
 )
 
 missing=()

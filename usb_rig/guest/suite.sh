@@ -1,0 +1,266 @@
+#!/bin/bash
+# Runs inside the rig's guest (as PID 1's child, root, the host's files read-only): loads the
+# USB, SCSI and gadget drivers, then for each scenario serves it as a USB mass-storage gadget and
+# drives qvb886-fwupdate through the kernel's usb-storage and sg drivers. Results go to the
+# writable share: guest.log (PASS/FAIL lines), status (the number of failures), per scenario the
+# tool's output, the gadget's command log and its flash.
+set -u
+. "$QVB_RIG_RESULTS/rig.env"
+R=$QVB_RIG_RESULTS
+LOG=$R/guest.log
+BB=$QVB_BUSYBOX
+CLI=$QVB_RIG_BUILD/cli/qvb886-fwupdate
+GADGET_EXE=$QVB_RIG_BUILD/usb_rig/qvb-usb-gadget
+BENCH=$QVB_RIG_BUILD/usb_rig/qvb-rig-bench
+SCENARIOS=$QVB_RIG_SRC/usb_rig/scenarios
+IMAGE=$QVB_RIG_BUILD/resources/firmware/QVB886_FW_133_01_00_06.bin
+G=/sys/kernel/config/usb_gadget/qvb
+FFS=/run/ffs-bridge
+failures=0
+checks=0
+t0=$(date +%s.%N)
+
+say() { echo "$*" | tee -a "$LOG"; }
+elapsed() { awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%6.2f", b - a }'; }
+pass() { checks=$((checks + 1)); say "PASS [$(elapsed)s] $*"; }
+fail() { checks=$((checks + 1)); failures=$((failures + 1)); say "FAIL [$(elapsed)s] $*"; }
+# check NAME COMMAND...: the command's success is the check's.
+check() {
+  local name=$1
+  shift
+  if "$@" >>"$R/checks.out" 2>&1; then pass "$name"; else fail "$name"; fi
+}
+finish() {
+  say "guest: $checks checks, $failures failed, $(elapsed)s of guest time"
+  echo "$failures" >"$R/status"
+  sync
+  exit 0
+}
+
+# Waits up to $2 seconds (in 50 ms steps) for the test `$1` to hold.
+wait_for() {
+  local test=$1 steps=$(($2 * 20))
+  while [ $steps -gt 0 ]; do
+    eval "$test" && return 0
+    sleep 0.05
+    steps=$((steps - 1))
+  done
+  return 1
+}
+sg_present() { ls /sys/class/scsi_generic/ 2>/dev/null | grep -q '^sg' && ls /dev/sg[0-9]* >/dev/null 2>&1; }
+sg_absent() { ! ls /sys/class/scsi_generic/ 2>/dev/null | grep -q '^sg'; }
+sg_node() { ls -d /dev/sg[0-9]* 2>/dev/null | head -1; }
+
+load_modules() {
+  local m
+  for m in usb/common/usb-common usb/core/usbcore usb/gadget/udc/udc-core usb/gadget/udc/dummy_hcd \
+    ../fs/configfs/configfs usb/gadget/libcomposite usb/gadget/function/usb_f_fs \
+    scsi/scsi_common scsi/scsi_mod "usb/storage/usb-storage delay_use=0" \
+    ../crypto/crct10dif_common ../crypto/crct10dif_generic ../lib/crc-t10dif ../lib/crc64 \
+    ../crypto/crc64_rocksoft_generic ../lib/crc64-rocksoft ../block/t10-pi scsi/sd_mod scsi/sg; do
+    set -- $m
+    local file="$QVB_RIG_MODULES/drivers/$1.ko"
+    shift
+    $BB insmod "$file" "$@" || { fail "insmod $file"; return 1; }
+  done
+}
+
+make_gadget() {
+  mountpoint -q /sys/kernel/config || mount -t configfs none /sys/kernel/config || return 1
+  mkdir -p $G/strings/0x409 $G/configs/c.1/strings/0x409 $G/functions/ffs.bridge || return 1
+  echo 0x7e21 >$G/idVendor
+  echo 0x0886 >$G/idProduct
+  echo 0x0200 >$G/bcdUSB
+  echo Quorvel >$G/strings/0x409/manufacturer
+  echo "QVB886 virtual bridge" >$G/strings/0x409/product
+  echo 0001 >$G/strings/0x409/serialnumber
+  echo "Bulk-Only" >$G/configs/c.1/strings/0x409/configuration
+  ln -s $G/functions/ffs.bridge $G/configs/c.1/ || return 1
+  mkdir -p $FFS
+  mount -t functionfs bridge $FFS
+}
+
+bind_udc() { echo dummy_udc.0 >$G/UDC; }
+unbind_udc() { [ -z "$(cat $G/UDC 2>/dev/null)" ] || echo "" >$G/UDC; }
+
+# start_gadget NAME SCENARIO: serves the scenario, binds, waits for the sg node.
+GADGET_PID=""
+start_gadget() {
+  local name=$1 scenario=$2
+  rm -f /tmp/gadget.ready
+  "$GADGET_EXE" --ffs $FFS --scenario "$scenario" --ready /tmp/gadget.ready --udc $G/UDC \
+    --flash-out "$R/$name.flash" --log "$R/$name.cmds" 2>>"$R/$name.gadget.err" &
+  GADGET_PID=$!
+  wait_for "[ -f /tmp/gadget.ready ]" 5 || { fail "$name: the gadget did not write its descriptors"; return 1; }
+  bind_udc || { fail "$name: cannot bind the gadget to dummy_udc.0"; return 1; }
+  wait_for sg_present 15 || { fail "$name: no /dev/sgN appeared"; return 1; }
+  SG=$(sg_node)
+}
+stop_gadget() {
+  unbind_udc
+  wait_for sg_absent 10
+  if [ -n "$GADGET_PID" ]; then
+    kill -TERM $GADGET_PID 2>/dev/null
+    wait $GADGET_PID 2>/dev/null
+    GADGET_PID=""
+  fi
+}
+
+# json_is FILE EXPRESSION: a Python expression over the document `d` that must be true.
+json_is() {
+  python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); sys.exit(0 if eval(sys.argv[2]) else 1)' "$1" "$2"
+}
+# flash_matches FLASH: the image within the compare window (0-511 and 1024-0x103FF).
+flash_matches() {
+  cmp -n 512 "$IMAGE" "$1" && cmp -i 1024 -n $((0x10400 - 1024)) "$IMAGE" "$1"
+}
+# count_lines FILE PATTERN
+count_lines() { grep -c -E "$2" "$1" 2>/dev/null || true; }
+run_cli() {
+  local out=$1
+  shift
+  timeout 120 "$CLI" "$@" >"$out" 2>"$out.err"
+}
+
+scenario_update_required() {
+  local n=update-required
+  start_gadget $n "$SCENARIOS/$n.scenario" || return
+  run_cli "$R/$n.list.json" list --json
+  check "$n: list exits 0" [ $? -eq 0 ]
+  check "$n: list finds the gadget on usb-storage as $SG" json_is "$R/$n.list.json" \
+    "len(d['disks'])==1 and d['disks'][0]['path']=='$SG' and d['disks'][0]['bus']=='USB'"
+  check "$n: list shows vendor, product, model and version" json_is "$R/$n.list.json" \
+    \
+    "(lambda x: x['vendor']=='Quorvel' and x['product']=='QVB886 NVMe' and x['model_code']==22 and x['model']=='886' and x['firmware']['version']=='133.1.0.3' and x['firmware']['updatable'])(d['disks'][0])"
+  run_cli "$R/$n.status.txt" status
+  check "$n: status exits 0" [ $? -eq 0 ]
+  check "$n: status shows the version and the offer" grep -q -z 'Firmware version: 133.01.00.03.*Status: Update required' "$R/$n.status.txt"
+  local t=$(date +%s.%N)
+  run_cli "$R/$n.update.txt" update --yes
+  local rc=$?
+  say "     update took $(awk -v a="$t" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }') s of guest time"
+  check "$n: update exits 0" [ $rc -eq 0 ]
+  check "$n: update says \"Successfully updated.\"" grep -q '^Successfully updated\.$' "$R/$n.update.txt"
+
+  # Hot-plug: the enumeration sees the disk go and come back.
+  unbind_udc
+  check "$n: unbind removes the sg node" wait_for sg_absent 10
+  run_cli "$R/$n.gone.json" list --json
+  check "$n: list after unbind: no device (exit 3)" [ $? -eq 3 ]
+  check "$n: list after unbind shows no disk" json_is "$R/$n.gone.json" "len(d['disks'])==0"
+  bind_udc
+  check "$n: rebind brings the sg node back" wait_for sg_present 15
+  SG=$(sg_node)
+  run_cli "$R/$n.back.json" list --json
+  check "$n: list after rebind finds it again" json_is "$R/$n.back.json" \
+    "len(d['disks'])==1 and d['disks'][0]['path']=='$SG' and d['disks'][0]['firmware']['version']=='133.1.0.3'"
+  stop_gadget
+  check "$n: the gadget's flash equals the image within the compare window" flash_matches "$R/$n.flash"
+  local c=$R/$n.cmds
+  check "$n: 65 pieces written and 65 read back" \
+    [ "$(count_lines $c '^write_buffer out 1024 good')" -eq 65 -a "$(count_lines $c '^read_buffer in 1024 good')" -eq 65 ]
+  check "$n: the 1-byte flash-status read travels as 2" [ "$(count_lines $c '^flash_status in 2 good')" -ge 1 ]
+  check "$n: no Bulk-Only reset was needed" grep -q '^# resets 0$' $c
+}
+
+scenario_up_to_date() {
+  local n=up-to-date
+  start_gadget $n "$SCENARIOS/$n.scenario" || return
+  run_cli "$R/$n.status.txt" status
+  check "$n: status exits 0" [ $? -eq 0 ]
+  check "$n: status says up to date" grep -q 'Firmware version: 133.01.00.06' "$R/$n.status.txt"
+  run_cli "$R/$n.update.txt" update --yes
+  check "$n: update has nothing to do (exit 0)" [ $? -eq 0 ]
+  stop_gadget
+  check "$n: nothing was written" [ "$(count_lines $R/$n.cmds '^write_buffer')" -eq 0 ]
+}
+
+scenario_piece_fails() {
+  local n=piece-fails
+  start_gadget $n "$SCENARIOS/$n.scenario" || return
+  run_cli "$R/$n.update.txt" update --yes
+  check "$n: update exits 1" [ $? -eq 1 ]
+  check "$n: update says \"Update Fail!\"" grep -q 'Update Fail!' "$R/$n.update.txt"
+  stop_gadget
+  local c=$R/$n.cmds
+  check "$n: two attempts, one failed piece each" [ "$(count_lines $c '^write_buffer out 1024 fail')" -eq 2 ]
+  # usb-storage asks for sense itself after CHECK CONDITION; the program's own REQUEST SENSE
+  # still follows each failed piece.
+  check "$n: each failed piece is followed by two REQUEST SENSEs (driver's, program's)" \
+    [ "$(grep -A2 '^write_buffer out 1024 fail' $c | grep -c '^request_sense .* good')" -eq 4 ]
+}
+
+scenario_piece_fails_once() {
+  local n=piece-fails-once
+  start_gadget $n "$SCENARIOS/$n.scenario" || return
+  run_cli "$R/$n.update.txt" update --yes
+  check "$n: update exits 0" [ $? -eq 0 ]
+  check "$n: second attempt succeeds" grep -q 'Attempt 2 of 2' "$R/$n.update.txt"
+  stop_gadget
+  check "$n: the flash equals the image" flash_matches "$R/$n.flash"
+}
+
+scenario_vanish() {
+  local n=vanish
+  start_gadget $n "$SCENARIOS/$n.scenario" || return
+  local t=$(date +%s)
+  run_cli "$R/$n.update.txt" update --yes
+  local rc=$?
+  check "$n: update ends in failure, not a hang (exit $rc)" [ $rc -ne 0 -a $rc -ne 124 ]
+  check "$n: the device vanished mid-download" [ "$(count_lines $R/$n.update.txt 'Update Fail!')" -ge 1 ]
+  check "$n: the sg node is gone" wait_for sg_absent 10
+  stop_gadget
+  check "$n: some pieces were written before it vanished" [ "$(count_lines $R/$n.cmds '^write_buffer out 1024 good')" -ge 1 ]
+}
+
+# Short transfers and a failed data-in through usb-storage, one command each with sg_raw: a
+# missing zero-length packet or a missing halt would show as a time-out and a Bulk-Only reset.
+scenario_short_replies() {
+  local n=short-replies
+  local sg_raw=$QVB_RIG_CACHE/sg3/usr/bin/sg_raw
+  export LD_LIBRARY_PATH=$QVB_RIG_CACHE/sg3/usr/lib/x86_64-linux-gnu
+  start_gadget $n "$SCENARIOS/$n.scenario" || return
+  local t=$(date +%s)
+  timeout 60 "$sg_raw" -r 1024 -o "$R/$n.piece" -n $SG 3c 01 00 00 04 00 00 04 00 00 >>"$R/checks.out" 2>&1
+  check "$n: READ BUFFER short on a packet boundary succeeds" [ $? -eq 0 ]
+  check "$n: ... and delivers 512 bytes" [ "$(stat -c %s "$R/$n.piece" 2>/dev/null)" = 512 ]
+  timeout 60 "$sg_raw" -r 4 -o "$R/$n.flash_id" -n $SG ff 04 15 00 00 00 00 00 00 00 00 00 >>"$R/checks.out" 2>&1
+  check "$n: a read that delivers nothing succeeds" [ $? -eq 0 ]
+  timeout 60 "$sg_raw" -r 40 -o "$R/$n.name" -n $SG ff 04 30 00 00 00 00 00 00 00 00 00 >>"$R/checks.out" 2>&1
+  local rc=$?
+  check "$n: a failed data-in reports failure (sg_raw exit $rc)" [ $rc -ne 0 -a $rc -ne 124 ]
+  check "$n: all three took under 5 s" [ $(($(date +%s) - t)) -lt 5 ]
+  stop_gadget
+  unset LD_LIBRARY_PATH
+  check "$n: no Bulk-Only reset was needed" grep -q '^# resets 0$' "$R/$n.cmds"
+}
+
+run_bench() {
+  start_gadget bench "$SCENARIOS/update-required.scenario" || return
+  local TIMEFORMAT="%R s wall, %U s user, %S s system"
+  say "--- qvb886-fwupdate update --yes as its own process"
+  { time "$CLI" update --yes >"$R/bench.update.txt" 2>&1; } 2>>"$LOG"
+  tail -1 "$LOG"
+  say "--- qvb-rig-bench"
+  LD_LIBRARY_PATH=$QVB_RIG_CACHE/sg3/usr/lib/x86_64-linux-gnu \
+    "$BENCH" --sg-raw "$QVB_RIG_CACHE/sg3/usr/bin/sg_raw" --work /tmp 2>&1 | tee -a "$LOG"
+  check "bench: ran" [ ${PIPESTATUS[0]} -eq 0 ]
+  stop_gadget
+}
+
+: >"$LOG"
+say "guest: kernel $(uname -r), $(nproc) CPUs, mode $QVB_RIG_MODE"
+load_modules || finish
+pass "modules loaded"
+make_gadget || { fail "configfs gadget"; finish; }
+pass "configfs gadget with FunctionFS"
+if [ "$QVB_RIG_MODE" = bench ]; then
+  run_bench
+else
+  for s in update_required up_to_date piece_fails piece_fails_once short_replies vanish; do
+    if [ -n "$QVB_RIG_ONLY" ] && ! echo ",$QVB_RIG_ONLY," | grep -q ",$s,"; then continue; fi
+    scenario_$s
+    stop_gadget
+  done
+fi
+finish

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The USB test rig: boots Debian's kernel in qemu with the host's root file system shared
+# read-only, turns the virtual bridge into a USB mass-storage gadget on dummy_hcd inside the
+# guest, and drives the freshly built qvb886-fwupdate through usb-storage, SCSI and sg.
+#
+#   rig.sh --build BUILD_DIR [--mode suite|bench] [--only NAME,...] [--kvm] [--timeout SECS]
+#
+# Exit 0 when the guest ran every check and all passed; otherwise 1, with the guest's log.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+src=$(cd "$here/.." && pwd)
+build="" mode=suite only="" accel=tcg timeout_s=540
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=$2; shift 2 ;;
+    --mode) mode=$2; shift 2 ;;
+    --only) only=$2; shift 2 ;;
+    --kvm) accel=kvm; shift ;;
+    --timeout) timeout_s=$2; shift 2 ;;
+    *) echo "usage: rig.sh --build BUILD_DIR [--mode suite|bench] [--only NAMES] [--kvm]" >&2; exit 2 ;;
+  esac
+done
+[ -n "$build" ] || { echo "rig: --build BUILD_DIR is required" >&2; exit 2; }
+build=$(cd "$build" && pwd)
+rig="$build/usb_rig"
+cache="$rig/cache"
+
+fail() { echo "usb-rig FAILED: $*" >&2; exit 1; }
+
+qemu=$(command -v qemu-system-x86_64 || true)
+[ -n "$qemu" ] || fail "qemu-system-x86_64 is not installed (scripts/install-deps.sh installs qemu-system-x86)"
+for tool in cpio gzip; do
+  command -v $tool >/dev/null || fail "$tool is not installed (scripts/install-deps.sh)"
+done
+for exe in "$build/cli/qvb886-fwupdate" "$rig/qvb-usb-gadget" "$rig/qvb-rig-bench"; do
+  [ -x "$exe" ] || fail "$exe is not built"
+done
+"$here/fetch-guest.sh" "$cache" || fail "the guest's Debian packages could not be fetched (network to the Debian mirror? apt-get update?)"
+release=$(cat "$cache/kernel-release")
+modules="$cache/kernel/lib/modules/$release/kernel"
+busybox="$cache/busybox/bin/busybox"
+[ -x "$busybox" ] || fail "busybox-static did not unpack"
+
+# The initramfs: busybox, the drivers needed to reach the 9p root, and init.
+initrd="$rig/initramfs.cpio.gz"
+boot_modules="drivers/virtio/virtio_ring drivers/virtio/virtio drivers/virtio/virtio_pci_modern_dev
+  drivers/virtio/virtio_pci_legacy_dev drivers/virtio/virtio_pci fs/netfs/netfs fs/fscache/fscache
+  net/9p/9pnet net/9p/9pnet_virtio fs/9p/9p"
+if [ ! -f "$initrd" ] || [ "$here/guest/init" -nt "$initrd" ] || [ "$cache/kernel-release" -nt "$initrd" ]; then
+  tree="$rig/initramfs"
+  rm -rf "$tree"
+  mkdir -p "$tree/bin" "$tree/lib/modules"
+  cp "$busybox" "$tree/bin/busybox"
+  : > "$tree/modules.order"
+  for m in $boot_modules; do
+    cp "$modules/$m.ko" "$tree/lib/modules/" || fail "module $m missing from the kernel package"
+    basename "$m" >> "$tree/modules.order"
+  done
+  install -m 755 "$here/guest/init" "$tree/init"
+  (cd "$tree" && find . | cpio -o -H newc --quiet | gzip -1) > "$initrd.tmp"
+  mv "$initrd.tmp" "$initrd"
+fi
+
+results="$rig/results-$mode"
+rm -rf "$results"
+mkdir -p "$results"
+cat > "$results/rig.env" <<ENV
+QVB_RIG_SRC='$src'
+QVB_RIG_BUILD='$build'
+QVB_RIG_CACHE='$cache'
+QVB_RIG_MODULES='$modules'
+QVB_BUSYBOX='$busybox'
+QVB_RIG_MODE='$mode'
+QVB_RIG_ONLY='$only'
+QVB_RIG_RESULTS='$results'
+ENV
+
+accel_args=(-accel tcg,thread=multi -cpu max)
+# This machine's KVM cannot run a normal guest; it is there for hosts whose KVM can.
+[ "$accel" = kvm ] && accel_args=(-accel kvm -cpu host)
+
+start=$(date +%s.%N)
+set +e
+timeout --foreground -k 10 "$timeout_s" "$qemu" "${accel_args[@]}" -smp 2 -m 1024 \
+  -nodefaults -no-user-config -display none -no-reboot \
+  -serial "file:$results/console.log" \
+  -kernel "$cache/vmlinux" -initrd "$initrd" \
+  -append "console=ttyS0 panic=-1 loglevel=4 rdinit=/init QVB_RIG_RESULTS=$results" \
+  -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
+  -virtfs "local,path=$results,mount_tag=results,security_model=none,multidevs=remap" \
+  </dev/null
+qemu_rc=$?
+set -e
+elapsed=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+
+[ -f "$results/guest.log" ] && cat "$results/guest.log"
+echo "usb-rig: qemu exit $qemu_rc, ${elapsed}s on the host; console log: $results/console.log"
+if [ $qemu_rc -eq 124 ] || [ $qemu_rc -eq 137 ]; then
+  tail -n 40 "$results/console.log" >&2 || true
+  fail "the guest did not power off within ${timeout_s}s"
+fi
+if [ ! -f "$results/status" ]; then
+  tail -n 60 "$results/console.log" >&2 || true
+  fail "the guest ended without a result (see the console log above)"
+fi
+status=$(cat "$results/status")
+if [ "$status" != "0" ]; then
+  grep -E '^(FAIL|  )' "$results/guest.log" >&2 || true
+  fail "$status check(s) failed in the guest"
+fi
+echo "usb-rig: all checks passed"
