@@ -10,6 +10,13 @@
 namespace qvb::virt {
 namespace {
 
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+}  // namespace
+
 bool ReadWholeFile(const std::string& file, std::string& text) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return false;
@@ -19,13 +26,6 @@ bool ReadWholeFile(const std::string& file, std::string& text) {
   text = contents.str();
   return true;
 }
-
-std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
-
-}  // namespace
 
 LiveScenario::LiveScenario(std::string file) : file_(std::move(file)) {}
 

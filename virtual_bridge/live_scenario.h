@@ -62,6 +62,9 @@ class LiveScenario : public ScsiHost, public DiskInterfaces {
 // cannot be written whole.
 bool WriteFlashFile(VirtualBridge& bridge, std::size_t index, const std::string& file);
 
+// The whole file, as bytes; false when it cannot be read.
+bool ReadWholeFile(const std::string& file, std::string& text);
+
 // For the lifetime of the object: a LiveScenario on the file named by QVB_SCENARIO installed
 // as the SCSI host and the disk-interface list. On destruction the first device's flash goes to
 // the file named by QVB_FLASH_OUT (when set) and the previous seams come back.

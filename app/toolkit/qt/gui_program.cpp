@@ -19,16 +19,6 @@
 namespace qvb::gui {
 namespace {
 
-bool ReadFile(const std::string& file, std::string& text) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream contents;
-  contents << in.rdbuf();
-  if (in.bad()) return false;
-  text = contents.str();
-  return true;
-}
-
 std::string OwnExecutable() {
   char path[4096];
   const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -123,7 +113,7 @@ bool ScenarioPaths(const std::string& text, std::set<std::string>& paths) {
 
 ScenarioWatcher::ScenarioWatcher(std::string file, tk::qt::DeviceEventSink sink)
     : file_(std::move(file)), sink_(std::move(sink)) {
-  readable_ = ReadFile(file_, text_);
+  readable_ = virt::ReadWholeFile(file_, text_);
   if (readable_) ScenarioPaths(text_, paths_);
   QObject::connect(&watcher_, &QFileSystemWatcher::fileChanged, [this] { Check(); });
   QObject::connect(&watcher_, &QFileSystemWatcher::directoryChanged, [this] { Check(); });
@@ -146,7 +136,7 @@ void ScenarioWatcher::Watch() {
 bool ScenarioWatcher::Check() {
   Watch();
   std::string text;
-  const bool readable = ReadFile(file_, text);
+  const bool readable = virt::ReadWholeFile(file_, text);
   if (readable == readable_ && text == text_) return false;
   // A file that is gone detaches everything; a malformed one changes nothing attached (the
   // virtual devices keep what they had), but is a change all the same.
