@@ -22,6 +22,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6widgets6 libgl-dev
   python3
   qemu-system-x86 cpio xz-utils
+  libsystemd-shared
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fetches what the test guest needs from Debian's packages, without installing any of them on
 # this machine: the current amd64 kernel (its image and modules), busybox-static for the
-# initramfs, sg3-utils for the benchmark's baseline. Everything lands in CACHE_DIR, unpacked.
+# initramfs, sg3-utils for the benchmark's baseline, udev for the guest's own udevd (hot-plug
+# events). Everything lands in CACHE_DIR, unpacked.
 # Usage: fetch-guest.sh CACHE_DIR      Prints nothing but progress; exit 0 when all is there.
 set -euo pipefail
 
@@ -21,11 +22,12 @@ if [ -z "$kernel_pkg" ]; then
   exit 2
 fi
 stamp="$cache/ready-$kernel_pkg"
-if [ -f "$stamp" ] && [ -f "$cache/vmlinux" ]; then
+# udev came later than the rest: a cache made before it only needs the one package added.
+if [ -f "$stamp" ] && [ -f "$cache/vmlinux" ] && [ -x "$cache/udev/bin/udevadm" ]; then
   exit 0
 fi
 
-packages=("$kernel_pkg" busybox-static sg3-utils)
+packages=("$kernel_pkg" busybox-static sg3-utils udev)
 # sg_raw links against the library of its own source package.
 sglib=$(apt-cache depends sg3-utils 2>/dev/null | awk '/Depends: libsgutils2/ {print $2; exit}')
 [ -n "$sglib" ] && packages+=("$sglib")
@@ -47,6 +49,15 @@ for p in "${packages[@]}"; do
     fi
   fi
 done
+
+rm -rf "$cache/udev"
+mkdir -p "$cache/udev"
+# udevd links the host's libsystemd-shared (systemd is on every Debian host that runs this).
+dpkg-deb -x "$(ls udev_*.deb | head -1)" "$cache/udev"
+if [ -f "$stamp" ] && [ -f "$cache/vmlinux" ]; then
+  echo "fetch-guest: udev added to $cache"
+  exit 0
+fi
 
 rm -rf "$cache/kernel" "$cache/busybox" "$cache/sg3"
 mkdir -p "$cache/kernel" "$cache/busybox" "$cache/sg3"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The USB test rig: boots Debian's kernel in qemu with the host's root file system shared
 # read-only, turns the virtual bridge into a USB mass-storage gadget on dummy_hcd inside the
-# guest, and drives the freshly built qvb886-fwupdate through usb-storage, SCSI and sg.
+# guest (Bulk-Only through FunctionFS, USB Attached SCSI through GadgetFS), and drives the
+# freshly built qvb886-fwupdate through usb-storage or uas, SCSI and sg; Debian's udevd, run
+# in the guest, feeds the window's hot-plug translation.
 #
 #   rig.sh --build BUILD_DIR [--mode suite|bench] [--only NAME,...] [--kvm] [--timeout SECS]
 #
@@ -33,7 +35,7 @@ qemu=$(command -v qemu-system-x86_64 || true)
 for tool in cpio gzip; do
   command -v $tool >/dev/null || fail "$tool is not installed (scripts/install-deps.sh)"
 done
-for exe in "$build/cli/qvb886-fwupdate" "$rig/qvb-usb-gadget" "$rig/qvb-rig-bench"; do
+for exe in "$build/cli/qvb886-fwupdate" "$rig/qvb-usb-gadget" "$rig/qvb-uas-gadget" "$rig/qvb-rig-bench"; do
   [ -x "$exe" ] || fail "$exe is not built"
 done
 "$here/fetch-guest.sh" "$cache" || fail "the guest's Debian packages could not be fetched (network to the Debian mirror? apt-get update?)"

@@ -101,6 +101,18 @@ Outcome StorageTarget::Execute(const Cbw& cbw, uint8_t* data, bool& vanished) {
   return outcome;
 }
 
+uint32_t StorageTarget::Sense(uint8_t* sense, uint32_t size) {
+  Cbw cbw;
+  cbw.data_in = true;
+  cbw.data_length = std::min<uint32_t>(size, 0xFF);
+  cbw.cb_length = 6;
+  cbw.cb[0] = 0x03;
+  cbw.cb[4] = static_cast<uint8_t>(cbw.data_length);
+  bool vanished = false;
+  const Outcome outcome = AskBridge(cbw, sense, vanished);
+  return outcome.good ? outcome.transferred : 0;
+}
+
 Outcome StorageTarget::AnswerDisk(const Cbw& cbw, uint8_t* data) {
   const uint8_t* cb = cbw.cb.data();
   const uint32_t last_block = blocks_ > 0 ? blocks_ - 1 : 0;

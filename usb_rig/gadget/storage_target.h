@@ -43,6 +43,10 @@ class StorageTarget {
   // room for the data-in reply. `vanished` is set when the bridge's device is gone.
   Outcome Execute(const Cbw& cbw, uint8_t* data, bool& vanished);
 
+  // The sense data of the last failure, as the bridge gives it to REQUEST SENSE: what a UAS
+  // device puts in its status unit. Not logged: no REQUEST SENSE crosses the bus.
+  uint32_t Sense(uint8_t* sense, uint32_t size);
+
   void set_blocks(uint32_t blocks) { blocks_ = blocks; }
   const std::vector<CommandRecord>& log() const { return log_; }
 

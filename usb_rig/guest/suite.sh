@@ -1,7 +1,7 @@
 #!/bin/bash
 # Runs inside the rig's guest (as PID 1's child, root, the host's files read-only): loads the
 # USB, SCSI and gadget drivers, then for each scenario serves it as a USB mass-storage gadget and
-# drives qvb886-fwupdate through the kernel's usb-storage and sg drivers. Results go to the
+# drives qvb886-fwupdate through the kernel's usb-storage (or uas) and sg drivers. Results go to the
 # writable share: guest.log (PASS/FAIL lines), status (the number of failures), per scenario the
 # tool's output, the gadget's command log and its flash.
 set -u
@@ -12,6 +12,9 @@ BB=$QVB_BUSYBOX
 CLI=$QVB_RIG_BUILD/cli/qvb886-fwupdate
 GADGET_EXE=$QVB_RIG_BUILD/usb_rig/qvb-usb-gadget
 BENCH=$QVB_RIG_BUILD/usb_rig/qvb-rig-bench
+HOTPLUG=$QVB_RIG_BUILD/usb_rig/qvb-rig-hotplug
+UAS_EXE=$QVB_RIG_BUILD/usb_rig/qvb-uas-gadget
+GFS=/dev/gadget
 SCENARIOS=$QVB_RIG_SRC/usb_rig/scenarios
 IMAGE=$QVB_RIG_BUILD/resources/firmware/QVB886_FW_133_01_00_06.bin
 G=/sys/kernel/config/usb_gadget/qvb
@@ -57,7 +60,8 @@ load_modules() {
     ../fs/configfs/configfs usb/gadget/libcomposite usb/gadget/function/usb_f_fs \
     scsi/scsi_common scsi/scsi_mod "usb/storage/usb-storage delay_use=0" \
     ../crypto/crct10dif_common ../crypto/crct10dif_generic ../lib/crc-t10dif ../lib/crc64 \
-    ../crypto/crc64_rocksoft_generic ../lib/crc64-rocksoft ../block/t10-pi scsi/sd_mod scsi/sg; do
+    ../crypto/crc64_rocksoft_generic ../lib/crc64-rocksoft ../block/t10-pi scsi/sd_mod scsi/sg \
+    usb/storage/uas usb/gadget/legacy/gadgetfs; do
     set -- $m
     local file="$QVB_RIG_MODULES/drivers/$1.ko"
     shift
@@ -235,6 +239,181 @@ scenario_short_replies() {
   check "$n: no Bulk-Only reset was needed" grep -q '^# resets 0$' "$R/$n.cmds"
 }
 
+# Debian's udevd, unpacked, not installed: udevadm is udevd when called by that name.
+start_udevd() {
+  local udevadm=$QVB_RIG_CACHE/udev/bin/udevadm
+  [ -x "$udevadm" ] || return 1
+  mkdir -p /tmp/rig-bin /run/udev
+  ln -sf "$udevadm" /tmp/rig-bin/systemd-udevd
+  /tmp/rig-bin/systemd-udevd --daemon --resolve-names=never 2>>"$R/udevd.err" || return 1
+  wait_for "[ -S /run/udev/control ]" 5
+}
+
+# Hot-plug as the window sees it: the window's own translation on a udev monitor while the
+# gadget is unplugged and plugged back.
+scenario_hotplug() {
+  local n=hotplug
+  [ -x "$HOTPLUG" ] || { fail "$n: $HOTPLUG is not built (libudev missing?)"; return; }
+  # Only here: the other scenarios run as before, with no udevd touching the new nodes.
+  if [ ! -S /run/udev/control ]; then
+    start_udevd || { fail "$n: Debian's udevd did not start"; return; }
+    pass "$n: Debian's udevd running"
+  fi
+  start_gadget $n "$SCENARIOS/up-to-date.scenario" || return
+  rm -f /tmp/hotplug.ready
+  # Appending, so that the marker between unplug and plug lands between the events.
+  : >"$R/$n.events"
+  "$HOTPLUG" --source udev --ready /tmp/hotplug.ready >>"$R/$n.events" 2>"$R/$n.events.err" &
+  local watch=$!
+  wait_for "[ -f /tmp/hotplug.ready ]" 5 || { fail "$n: the monitor did not start"; kill $watch; return; }
+  unbind_udc
+  check "$n: unbind removes the sg node" wait_for sg_absent 10
+  check "$n: the monitor sees the USB device's removal" \
+    wait_for "grep -q '^event remove usb usb_device ' '$R/$n.events'" 10
+  echo "-- plug" >>"$R/$n.events"
+  bind_udc
+  check "$n: rebind brings the sg node back" wait_for sg_present 15
+  check "$n: the monitor sees the sg node's arrival" \
+    wait_for "grep -q '^event add scsi_generic ' '$R/$n.events'" 10
+  kill -TERM $watch
+  wait $watch
+  local out=$R/$n.events
+  sed -n '/^-- plug/q;p' "$out" >"$out.unplug"
+  sed -n '/^-- plug/,$p' "$out" | tail -n +2 >"$out.plug"
+  check "$n: removal of the USB device gives 0x8004 then 7" \
+    grep -qx 'event remove usb usb_device -> 0x8004 7' "$out.unplug"
+  check "$n: the removal's other events give 7 alone" \
+    [ "$(grep -v 'usb_device' "$out.unplug" | grep -vc -- '-> 7$')" -eq 0 ]
+  check "$n: the sg node's removal is among them" grep -qx 'event remove scsi_generic - -> 7' "$out.unplug"
+  check "$n: arrival of the USB device gives 7" grep -qx 'event add usb usb_device -> 7' "$out.plug"
+  check "$n: every arrival event gives 7 alone, none 0x8004" \
+    [ "$(grep -c '^event' "$out.plug")" -ge 2 -a "$(grep -vc -- '-> 7$' "$out.plug")" -eq 0 ]
+  stop_gadget
+}
+
+# The same model as a USB Attached SCSI device: GadgetFS instead of the configfs gadget (both
+# want the one dummy UDC), the uas driver instead of usb-storage.
+UAS_PID=""
+start_uas_gadget() {
+  local name=$1 scenario=$2
+  shift 2
+  unbind_udc
+  wait_for sg_absent 10
+  mkdir -p $GFS
+  mountpoint -q $GFS || mount -t gadgetfs gadgetfs $GFS || { fail "$name: cannot mount gadgetfs"; return 1; }
+  local udc
+  udc=$(ls $GFS | grep -v '^ep' | head -1)
+  [ -n "$udc" ] || { fail "$name: gadgetfs shows no controller"; return 1; }
+  rm -f /tmp/uas.ready
+  "$UAS_EXE" --gadgetfs $GFS --udc "$udc" --scenario "$scenario" --ready /tmp/uas.ready \
+    --flash-out "$R/$name.flash" --log "$R/$name.cmds" "$@" 2>>"$R/$name.gadget.err" &
+  UAS_PID=$!
+  wait_for "[ -f /tmp/uas.ready ]" 5 || { fail "$name: the UAS gadget did not bind"; return 1; }
+  wait_for sg_present 20 || { fail "$name: no /dev/sgN appeared through uas"; return 1; }
+  SG=$(sg_node)
+}
+stop_uas_gadget() {
+  if [ -n "$UAS_PID" ]; then
+    kill -TERM $UAS_PID 2>/dev/null
+    wait $UAS_PID 2>/dev/null
+    UAS_PID=""
+  fi
+  wait_for sg_absent 10
+  mountpoint -q $GFS && umount $GFS
+}
+uas_bound() { ls /sys/bus/usb/drivers/uas/ 2>/dev/null | grep -q ':1\.0$'; }
+
+scenario_uas() {
+  local n=uas
+  start_uas_gadget $n "$SCENARIOS/update-required.scenario" || { stop_uas_gadget; return; }
+  check "$n: the disk is bound to uas, not usb-storage" uas_bound
+  run_cli "$R/$n.list.json" list --json
+  check "$n: list exits 0" [ $? -eq 0 ]
+  check "$n: list reports bus \"UASP\" for $SG" json_is "$R/$n.list.json" \
+    "len(d['disks'])==1 and d['disks'][0]['path']=='$SG' and d['disks'][0]['bus']=='UASP'"
+  check "$n: list shows model and version" json_is "$R/$n.list.json" \
+    "(lambda x: x['model']=='886' and x['firmware']['version']=='133.1.0.3' and x['firmware']['updatable'])(d['disks'][0])"
+  run_cli "$R/$n.status.txt" status
+  check "$n: status exits 0" [ $? -eq 0 ]
+  local t=$(date +%s.%N)
+  run_cli "$R/$n.update.txt" update --yes
+  local rc=$?
+  say "     update through uas took $(awk -v a="$t" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }') s of guest time"
+  check "$n: update exits 0" [ $rc -eq 0 ]
+  check "$n: update says \"Successfully updated.\"" grep -q '^Successfully updated\.$' "$R/$n.update.txt"
+  stop_uas_gadget
+  check "$n: the gadget's flash equals the image within the compare window" flash_matches "$R/$n.flash"
+  local c=$R/$n.cmds
+  check "$n: 65 pieces written and 65 read back" \
+    [ "$(count_lines $c '^write_buffer out 1024 good')" -eq 65 -a "$(count_lines $c '^read_buffer in 1024 good')" -eq 65 ]
+  check "$n: the host switched to the UAS setting" grep -q '^# alt 1$' $c
+  dmesg | grep -iE 'uas|data cmplt|overflow|babble' >"$R/$n.dmesg" 2>/dev/null
+}
+
+# What uas does differently, with the updater on top: a flash-status read (1 byte, sent as 2)
+# of a 2-byte reply and of a longer one, and a failed piece whose sense comes in the status unit.
+scenario_uas_quirks() {
+  local n=uas-quirks
+  start_uas_gadget $n-busy "$SCENARIOS/flash-busy.scenario" || { stop_uas_gadget; return; }
+  run_cli "$R/$n-busy.status.txt" status
+  check "$n: status exits 0 (flash busy, 2-byte status reply)" [ $? -eq 0 ]
+  stop_uas_gadget
+  local busy_reads=$(count_lines "$R/$n-busy.cmds" '^flash_status ')
+  check "$n: the 2-byte status reply arrives: three busy reads are polled through ($busy_reads reads)" \
+    [ "$(count_lines "$R/$n-busy.cmds" '^flash_status in [0-9]+ good 2$')" -ge 4 ]
+
+  # The kernel's view first: two flash-status reads with sg_raw, of a bridge whose reply is 4 bytes.
+  dmesg -c >/dev/null 2>&1
+  start_uas_gadget $n-raw "$SCENARIOS/flash-busy.scenario" --reply-length flash_status=4 ||
+    { stop_uas_gadget; return; }
+  local sg_raw=$QVB_RIG_CACHE/sg3/usr/bin/sg_raw i
+  for i in 1 2; do
+    local t=$(date +%s.%N)
+    LD_LIBRARY_PATH=$QVB_RIG_CACHE/sg3/usr/lib/x86_64-linux-gnu timeout 60 "$sg_raw" -vv -t 10 \
+      -r 2 -o "$R/$n-raw.$i.bin" $SG ff 04 12 00 00 00 00 00 00 00 00 00 >"$R/$n-raw.$i.txt" 2>&1
+    echo "exit $? after $(awk -v a="$t" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }') s" >>"$R/$n-raw.$i.txt"
+  done
+  stop_uas_gadget
+  dmesg >"$R/$n-raw.dmesg" 2>&1
+  # Which way it fails is a race between the data and the status pipe: mostly GOOD with the
+  # residue equal to the length, at times DID_ERROR. Never does the kernel report data.
+  for i in 1 2; do
+    say "     uas, 2-byte read of a 4-byte reply #$i: $(grep -oE 'Host_status=[^ ]+' "$R/$n-raw.$i.txt" || echo 'SCSI status GOOD'), $(tail -1 "$R/$n-raw.$i.txt")"
+  done
+  check "$n: sg_raw: a 2-byte read of a 4-byte reply never delivers data" \
+    [ "$(grep -ci 'no data received' "$R/$n-raw.1.txt" "$R/$n-raw.2.txt" | grep -c ':1$')" -eq 2 ]
+  check "$n: ... and the kernel log says why (data cmplt err -75)" grep -q 'cmplt err -75' "$R/$n-raw.dmesg"
+
+  dmesg -c >/dev/null 2>&1
+  start_uas_gadget $n-long "$SCENARIOS/flash-busy.scenario" --reply-length flash_status=4 ||
+    { stop_uas_gadget; return; }
+  local t=$(date +%s.%N)
+  run_cli "$R/$n-long.status.txt" status
+  local rc=$? took=$(awk -v a="$t" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
+  stop_uas_gadget
+  dmesg >"$R/$n-long.dmesg" 2>&1
+  # The updater copies its whole buffer whatever the residue says: the bytes that fitted before
+  # the overflow are there, so it still sees "busy" although the kernel says nothing arrived.
+  # Were they not (zeros), a busy flash would read as ready.
+  say "     updater over a 4-byte status reply: exit $rc after $took s, $(count_lines "$R/$n-long.cmds" '^flash_status ') flash-status reads (a busy flash needs $busy_reads), $(count_lines "$R/$n-long.dmesg" 'uas_eh_abort_handler') aborts"
+  check "$n: the updater's status still ends (exit $rc) over a 4-byte status reply" [ $rc -eq 0 ]
+  check "$n: ... and polls the busy flash as often as with a 2-byte reply" \
+    [ "$(count_lines "$R/$n-long.cmds" '^flash_status ')" -eq "$busy_reads" ]
+
+  start_uas_gadget $n-sense "$SCENARIOS/piece-fails-once.scenario" || { stop_uas_gadget; return; }
+  run_cli "$R/$n-sense.update.txt" update --yes
+  check "$n: a failed piece through uas: update exits 0" [ $? -eq 0 ]
+  check "$n: ... on the second attempt" grep -q 'Attempt 2 of 2' "$R/$n-sense.update.txt"
+  stop_uas_gadget
+  check "$n: ... and the flash equals the image" flash_matches "$R/$n-sense.flash"
+  local c=$R/$n-sense.cmds
+  # uas has the sense from the status unit: the one REQUEST SENSE after the failure is the
+  # updater's own, and it still reaches the device.
+  check "$n: after the failed piece exactly one REQUEST SENSE reaches the device (the updater's)" \
+    [ "$(grep -A2 '^write_buffer out 1024 fail' $c | grep -c '^request_sense ')" -eq 1 -a \
+      "$(count_lines $c '^request_sense ')" -eq 1 ]
+}
+
 run_bench() {
   start_gadget bench "$SCENARIOS/update-required.scenario" || return
   local TIMEFORMAT="%R s wall, %U s user, %S s system"
@@ -257,7 +436,7 @@ pass "configfs gadget with FunctionFS"
 if [ "$QVB_RIG_MODE" = bench ]; then
   run_bench
 else
-  for s in update_required up_to_date piece_fails piece_fails_once short_replies vanish; do
+  for s in update_required up_to_date piece_fails piece_fails_once short_replies vanish hotplug uas uas_quirks; do
     if [ -n "$QVB_RIG_ONLY" ] && ! echo ",$QVB_RIG_ONLY," | grep -q ",$s,"; then continue; fi
     scenario_$s
     stop_gadget

@@ -5,6 +5,7 @@
 
 #include "usb_rig/gadget/bulk_only.h"
 #include "usb_rig/gadget/storage_target.h"
+#include "usb_rig/gadget/uas.h"
 #include "virtual_bridge/scenario.h"
 
 namespace qvb::rig {
@@ -207,6 +208,112 @@ TEST_F(Target, ReportsTheBridgesFaults) {
   ASSERT_EQ(target.log().size(), 4u);
   EXPECT_EQ(target.log()[2].name, "request_sense");
   EXPECT_FALSE(target.log()[3].good);
+}
+
+TEST_F(Target, SenseForTheStatusUnitIsNotLogged) {
+  Load("");
+  EXPECT_FALSE(Run({0xFF, 0x04, 0x30, 0x08, 0, 0, 0, 0, 0, 0, 0, 0}, 40, true).good);
+  uint8_t sense[96] = {};
+  const uint32_t n = target.Sense(sense, sizeof sense);
+  ASSERT_EQ(n, 18u);
+  EXPECT_EQ(sense[0], 0x70);
+  EXPECT_EQ(sense[2], 0x05);
+  EXPECT_EQ(target.log().size(), 1u);
+}
+
+std::vector<uint8_t> CommandUnit(uint16_t tag, std::vector<uint8_t> cb, uint8_t lun = 0) {
+  std::vector<uint8_t> u(kCommandIuSize, 0);
+  u[0] = kIuCommand;
+  u[2] = static_cast<uint8_t>(tag >> 8);
+  u[3] = static_cast<uint8_t>(tag);
+  u[9] = lun;
+  std::copy(cb.begin(), cb.end(), u.begin() + 16);
+  return u;
+}
+
+TEST(Uas, ParsesCommandAndTaskUnits) {
+  CommandIu iu;
+  bool task = true;
+  const auto unit = CommandUnit(0x0102, {0xFF, 0x04, 0x12});
+  ASSERT_TRUE(ParseCommandIu(unit.data(), unit.size(), iu, task));
+  EXPECT_FALSE(task);
+  EXPECT_EQ(iu.tag, 0x0102);
+  EXPECT_TRUE(iu.lun_zero);
+  EXPECT_EQ(iu.cb_length, 12);
+  EXPECT_EQ(iu.cb[2], 0x12);
+  const auto lun1 = CommandUnit(1, {0x12, 0, 0, 0, 36, 0}, 1);
+  ASSERT_TRUE(ParseCommandIu(lun1.data(), lun1.size(), iu, task));
+  EXPECT_FALSE(iu.lun_zero);
+  EXPECT_EQ(iu.cb_length, 6);
+
+  EXPECT_FALSE(ParseCommandIu(unit.data(), unit.size() - 1, iu, task));
+  auto status = unit;
+  status[0] = kIuStatus;
+  EXPECT_FALSE(ParseCommandIu(status.data(), status.size(), iu, task));
+  const uint8_t abort_task[16] = {kIuTaskManagement, 0, 0x00, 0x07};
+  ASSERT_TRUE(ParseCommandIu(abort_task, sizeof abort_task, iu, task));
+  EXPECT_TRUE(task);
+  EXPECT_EQ(iu.tag, 7);
+  EXPECT_FALSE(ParseCommandIu(nullptr, kCommandIuSize, iu, task));
+}
+
+TEST(Uas, TransferLengthsFromTheCommandBlock) {
+  struct Case {
+    std::vector<uint8_t> cb;
+    Direction direction;
+    uint32_t length;
+    bool known;
+  } cases[] = {
+      {{0x00, 0, 0, 0, 0, 0}, Direction::None, 0, true},
+      {{0x12, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0}, Direction::In, 40, true},
+      {{0x03, 0, 0, 0, 18, 0}, Direction::In, 18, true},
+      {{0x28, 0, 0, 0, 0, 0, 0, 0, 8, 0}, Direction::In, 4096, true},
+      {{0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, Direction::Out, 512, true},
+      {{0x3C, 0x01, 0, 0, 0x04, 0, 0, 0x04, 0, 0}, Direction::In, 1024, true},
+      {{0x3B, 0x0E, 0, 0, 0, 0, 0x01, 0, 0, 0}, Direction::Out, 65536, true},
+      {{0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0}, Direction::In, 32, true},
+      // The bridge's memory read and its control block carry their lengths.
+      {{0xDF, 0x10, 0, 0, 0x04, 0, 0xFD, 0xB0, 0, 0, 0, 0xFD}, Direction::In, 4, true},
+      {{0xDF, 0x10, 0, 0, 0x02, 0, 0, 0, 0, 0, 0, 0xFF}, Direction::In, 2, true},
+      {{0xDF, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFB}, Direction::None, 0, true},
+      {{0xDF, 0x03, 0, 0x01, 0, 0, 0, 0, 0, 0, 0, 0xFB}, Direction::Out, 256, true},
+      // Flash status and the bridge information block do not: their replies are as long as
+      // the device makes them.
+      {{0xFF, 0x04, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0}, Direction::In, 0, false},
+      {{0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0}, Direction::In, 0, false},
+  };
+  for (const auto& c : cases) {
+    const Transfer t = TransferOf(c.cb.data(), static_cast<uint8_t>(c.cb.size()));
+    EXPECT_EQ(t.direction, c.direction) << OpcodeName(c.cb.data(), c.cb.size());
+    EXPECT_EQ(t.known, c.known) << OpcodeName(c.cb.data(), c.cb.size());
+    if (c.known) {
+      EXPECT_EQ(t.length, c.length) << OpcodeName(c.cb.data(), c.cb.size());
+    }
+  }
+  EXPECT_EQ(TransferOf(nullptr, 0).direction, Direction::None);
+}
+
+TEST(Uas, ReadyAndStatusUnits) {
+  const auto ready = MakeReadyIu(kIuReadReady, 0x1234);
+  EXPECT_EQ(ready, (std::array<uint8_t, 4>{0x06, 0, 0x12, 0x34}));
+  const auto good = MakeStatusIu(0x0001, 0x00, nullptr, 0);
+  ASSERT_EQ(good.size(), kStatusIuHeader);
+  EXPECT_EQ(good[0], kIuStatus);
+  EXPECT_EQ(good[3], 0x01);
+  EXPECT_EQ(good[6], 0x00);
+  EXPECT_EQ(good[15], 0);
+  const auto failed = MakeStatusIu(2, 0x02, kNoUnitSense, sizeof kNoUnitSense);
+  ASSERT_EQ(failed.size(), kStatusIuHeader + 18);
+  EXPECT_EQ(failed[6], 0x02);
+  EXPECT_EQ(failed[15], 18);
+  EXPECT_EQ(failed[kStatusIuHeader + 12], 0x25);
+  // Sense longer than the unit carries is cut to 96 bytes.
+  const std::vector<uint8_t> big(200, 0x70);
+  const auto cut = MakeStatusIu(3, 0x02, big.data(), big.size());
+  EXPECT_EQ(cut.size(), kStatusIuHeader + kMaxSenseInIu);
+  EXPECT_EQ(cut[15], kMaxSenseInIu);
+  EXPECT_EQ(MakeResponseIu(9)[0], kIuResponse);
+  EXPECT_EQ(MakeResponseIu(9)[3], 9);
 }
 
 }  // namespace
