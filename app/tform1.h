@@ -54,7 +54,10 @@ class TForm1 : public tk::MessageHandler, public UpdateObserver {
 
   tk::Window& window() { return *window_; }
   // Read-only views for the front ends and tests.
-  const char* DeviceTableEntry(int index) const { return device_table_[index].data(); }
+  const char* DeviceTableEntry(int index) const {
+    if (index < 0 || index >= kDeviceTableEntries) return "";
+    return device_table_[static_cast<std::size_t>(index)].data();
+  }
   uint8_t bridge_model_code() const { return bridge_model_code_; }
   int32_t disk_count() const { return disk_count_; }
   int refreshes() const { return refreshes_; }

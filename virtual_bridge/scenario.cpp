@@ -1,6 +1,8 @@
 #include "virtual_bridge/scenario.h"
 
-#include <cstdio>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -17,6 +19,26 @@ std::string Trim(const std::string& s) {
   return s.substr(first, last - first + 1);
 }
 
+// A whole decimal number from `min` to `max`; nothing else in the text.
+bool ParseNumber(const std::string& text, long min, long max, int& number) {
+  const std::size_t digits = min < 0 && !text.empty() && text[0] == '-' ? 1 : 0;
+  if (text.size() <= digits || !std::isdigit(static_cast<unsigned char>(text[digits])))
+    return false;
+  errno = 0;
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || value < min || value > max) return false;
+  number = static_cast<int>(value);
+  return true;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 bool ParseHex(const std::string& text, std::vector<uint8_t>& bytes) {
   bytes.clear();
   std::istringstream in(text);
@@ -24,9 +46,10 @@ bool ParseHex(const std::string& text, std::vector<uint8_t>& bytes) {
   while (in >> word) {
     if (word.size() % 2 != 0) return false;
     for (std::size_t i = 0; i < word.size(); i += 2) {
-      unsigned value = 0;
-      if (std::sscanf(word.substr(i, 2).c_str(), "%2x", &value) != 1) return false;
-      bytes.push_back(static_cast<uint8_t>(value));
+      const int high = HexDigit(word[i]);
+      const int low = HexDigit(word[i + 1]);
+      if (high < 0 || low < 0) return false;
+      bytes.push_back(static_cast<uint8_t>(high * 16 + low));
     }
   }
   return true;
@@ -47,12 +70,15 @@ bool ParseFixed(const std::string& value, std::optional<std::array<uint8_t, N>>&
 }
 
 bool ParseVersion(const std::string& value, std::array<uint8_t, 4>& version) {
-  unsigned a, b, c, d;
-  char tail;
-  if (std::sscanf(value.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4) return false;
-  if (a > 255 || b > 255 || c > 255 || d > 255) return false;
-  version = {static_cast<uint8_t>(a), static_cast<uint8_t>(b), static_cast<uint8_t>(c),
-             static_cast<uint8_t>(d)};
+  std::size_t start = 0;
+  for (std::size_t part = 0; part < version.size(); ++part) {
+    const std::size_t dot = value.find('.', start);
+    if ((dot == std::string::npos) != (part == version.size() - 1)) return false;
+    int number = 0;
+    if (!ParseNumber(value.substr(start, dot - start), 0, 255, number)) return false;
+    version[part] = static_cast<uint8_t>(number);
+    start = dot + 1;
+  }
   return true;
 }
 
@@ -71,17 +97,17 @@ bool ParseFault(const std::string& value, Fault& fault) {
     fault.kind = FaultKind::Vanish;
   else if (kind.rfind("short=", 0) == 0) {
     fault.kind = FaultKind::ShortReply;
-    fault.short_length = std::atoi(kind.c_str() + 6);
+    if (!ParseNumber(kind.substr(6), 0, INT32_MAX, fault.short_length)) return false;
   } else {
     return false;
   }
   while (in >> option) {
+    bool ok = false;
     if (option.rfind("from=", 0) == 0)
-      fault.from_request = std::atoi(option.c_str() + 5);
+      ok = ParseNumber(option.substr(5), 0, INT32_MAX, fault.from_request);
     else if (option.rfind("times=", 0) == 0)
-      fault.times = std::atoi(option.c_str() + 6);
-    else
-      return false;
+      ok = ParseNumber(option.substr(6), -1, INT32_MAX, fault.times);
+    if (!ok) return false;
   }
   return true;
 }
@@ -155,7 +181,7 @@ bool Apply(DeviceModel& model, const std::string& key, const std::string& value,
     if (!ParseHex(value, bytes)) return false;
     model.buffer1_page = bytes;
   } else if (key == "flash_busy_reads") {
-    model.flash_busy_reads = std::atoi(value.c_str());
+    return ParseNumber(value, 0, INT32_MAX, model.flash_busy_reads);
   } else if (key == "detail") {
     if (value != "fail" && value != "ok") return false;
     model.detail_fails = value == "fail";
@@ -217,9 +243,12 @@ ScenarioResult LoadScenarioText(const std::string& text, VirtualBridge& bridge) 
       return {false, "line " + std::to_string(number) + ": expected [device] or key = value"};
     const std::string key = Trim(trimmed.substr(0, equals));
     const std::string value = Trim(trimmed.substr(equals + 1));
-    if (!Apply(devices.back(), key, value, faults))
-      return {false,
-              "line " + std::to_string(number) + ": cannot use '" + key + " = " + value + "'"};
+    if (!Apply(devices.back(), key, value, faults)) {
+      std::string error = "line ";
+      error.append(std::to_string(number)).append(": cannot use '").append(key);
+      error.append(" = ").append(value).append("'");
+      return {false, error};
+    }
   }
   for (const auto& device : devices)
     if (device.path.empty()) return {false, "a [device] has no path"};

@@ -87,15 +87,15 @@ DeviceModel MakeQvb886(const std::string& path, std::array<uint8_t, 4> version) 
 }
 
 void SetInquiryText(DeviceModel& model, const std::string& vendor, const std::string& product) {
-  for (int i = 0; i < 8; ++i)
-    model.inquiry[8 + i] = i < static_cast<int>(vendor.size()) ? vendor[i] : ' ';
-  for (int i = 0; i < 16; ++i)
-    model.inquiry[16 + i] = i < static_cast<int>(product.size()) ? product[i] : ' ';
+  for (std::size_t i = 0; i < 8; ++i)
+    model.inquiry[8 + i] = static_cast<uint8_t>(i < vendor.size() ? vendor[i] : ' ');
+  for (std::size_t i = 0; i < 16; ++i)
+    model.inquiry[16 + i] = static_cast<uint8_t>(i < product.size() ? product[i] : ' ');
 }
 
 void SetInquiryModel(DeviceModel& model, const std::string& text) {
-  for (int i = 0; i < 4; ++i)
-    model.inquiry[36 + i] = i < static_cast<int>(text.size()) ? static_cast<uint8_t>(text[i]) : 0;
+  for (std::size_t i = 0; i < 4; ++i)
+    model.inquiry[36 + i] = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
 }
 
 std::string CommandName(const std::vector<uint8_t>& cdb) {

@@ -11,6 +11,11 @@ using Texts = std::vector<std::string>;
 
 class RefreshStatusTest : public testing::WindowRig {
  protected:
+  // Faults a table row asks for; added to the bridge before the window starts.
+  static std::vector<virt::Fault>& pending_faults() {
+    static std::vector<virt::Fault> faults;
+    return faults;
+  }
   static std::string Name(const virt::DeviceModel& m) {
     return std::string(reinterpret_cast<const char*>(&m.inquiry[8]), 24);
   }
@@ -130,12 +135,25 @@ TEST_F(RefreshStatusTest, CheckFailuresLeaveTheLinesEmpty) {
       {"signature F4 E6", [](virt::DeviceModel& m) { (*m.info)[1] = 0xE6; }},
       {"config fails", [](virt::DeviceModel& m) { m.config.reset(); }},
       {"not a QVB886", [](virt::DeviceModel& m) { virt::SetInquiryModel(m, "w880"); }},
+      {"information block arrives empty",
+       [](virt::DeviceModel& m) {
+         virt::Fault fault;
+         fault.kind = virt::FaultKind::ShortReply;
+         fault.command = "info";
+         fault.short_length = 0;  // GOOD status, none of the 16 bytes
+         fault.path = m.path;
+         pending_faults().push_back(fault);
+       }},
   };
   for (const auto& c : cases) {
     bridge.devices().clear();
     AttachQvb886(1, {133, 1, 0, 3});
+    pending_faults().clear();
+    bridge.ClearFaults();
     c.change(bridge.devices()[0]);
+    for (const auto& fault : pending_faults()) bridge.AddFault(fault);
     auto& form = Start();
+    EXPECT_EQ(1u, ListItems().size()) << c.what << ": listed, so the check did run";
     EXPECT_EQ((Texts{"", "", "", "", ""}), Lines()) << c.what;
     EXPECT_FALSE(form.btn_upd->Enabled()) << c.what;
     EXPECT_FALSE(form.btn_Exit->Visible()) << c.what;

@@ -103,6 +103,7 @@ TEST_F(DownloadTest, DescriptorsThatAreRefusedBeforeAnyWrite) {
       {"capacity 0", 0x0A, 0, false},
       {"boundary 0x09", 0x09, 0x10400, false},
       {"capacity beyond the staging area", 0x0A, kStagingAreaSize + 512, false},
+      {"largest capacity a descriptor holds", 0x0A, 0xFFFFFF, false},
   };
   for (const auto& c : cases) {
     bridge.ClearRequests();
