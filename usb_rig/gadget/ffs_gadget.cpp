@@ -288,10 +288,7 @@ void Dump(Gadget& gadget) {
     std::fprintf(stderr, "qvb-usb-gadget: cannot write %s\n", gadget.options.flash_out.c_str());
   if (gadget.options.log.empty()) return;
   std::ofstream log(gadget.options.log);
-  // One line per command wrapper: name, direction and length, outcome, bytes moved.
-  for (const auto& r : gadget.target.log())
-    log << r.name << ' ' << (r.data_in ? "in" : "out") << ' ' << r.data_length << ' '
-        << (r.good ? "good" : "fail") << ' ' << r.transferred << '\n';
+  gadget.target.WriteLog(log);
   log << "# resets " << gadget.resets.load() << '\n';
 }
 

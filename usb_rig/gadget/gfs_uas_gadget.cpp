@@ -397,11 +397,7 @@ void Dump(Gadget& gadget) {
     std::fprintf(stderr, "qvb-uas-gadget: cannot write %s\n", gadget.options.flash_out.c_str());
   if (gadget.options.log.empty()) return;
   std::ofstream log(gadget.options.log);
-  // The same lines as the Bulk-Only gadget's log: name, direction and the length the device
-  // took from the command block (65536 where the block gives none), outcome, bytes moved.
-  for (const auto& r : gadget.target.log())
-    log << r.name << ' ' << (r.data_in ? "in" : "out") << ' ' << r.data_length << ' '
-        << (r.good ? "good" : "fail") << ' ' << r.transferred << '\n';
+  gadget.target.WriteLog(log);  // the length is 65536 where a block gives none
   log << "# alt " << gadget.alt_setting.load() << '\n';
   log << "# task-units " << gadget.task_units.load() << '\n';
 }

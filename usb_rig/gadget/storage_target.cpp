@@ -193,4 +193,10 @@ Outcome StorageTarget::AskBridge(const Cbw& cbw, uint8_t* data, bool& vanished) 
   return {true, transferred};
 }
 
+void StorageTarget::WriteLog(std::ostream& out) const {
+  for (const auto& r : log_)
+    out << r.name << ' ' << (r.data_in ? "in" : "out") << ' ' << r.data_length << ' '
+        << (r.good ? "good" : "fail") << ' ' << r.transferred << '\n';
+}
+
 }  // namespace qvb::rig

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,9 @@ class StorageTarget {
 
   void set_blocks(uint32_t blocks) { blocks_ = blocks; }
   const std::vector<CommandRecord>& log() const { return log_; }
+  // The log as the suite reads it, one line per command: name, direction, the length the
+  // device took, outcome, bytes moved.
+  void WriteLog(std::ostream& out) const;
 
  private:
   Outcome AnswerDisk(const Cbw& cbw, uint8_t* data);
