@@ -7,6 +7,7 @@
 set -u
 . "$QVB_RIG_RESULTS/rig.env"
 R=$QVB_RIG_RESULTS
+mkdir -p /run/rig  # scratch: /tmp may be the host's, read-only
 LOG=$R/guest.log
 BB=$QVB_BUSYBOX
 CLI=$QVB_RIG_BUILD/cli/qvb886-fwupdate
@@ -91,11 +92,11 @@ unbind_udc() { [ -z "$(cat $G/UDC 2>/dev/null)" ] || echo "" >$G/UDC; }
 GADGET_PID=""
 start_gadget() {
   local name=$1 scenario=$2
-  rm -f /tmp/gadget.ready
-  "$GADGET_EXE" --ffs $FFS --scenario "$scenario" --ready /tmp/gadget.ready --udc $G/UDC \
+  rm -f /run/rig/gadget.ready
+  "$GADGET_EXE" --ffs $FFS --scenario "$scenario" --ready /run/rig/gadget.ready --udc $G/UDC \
     --flash-out "$R/$name.flash" --log "$R/$name.cmds" 2>>"$R/$name.gadget.err" &
   GADGET_PID=$!
-  wait_for "[ -f /tmp/gadget.ready ]" 5 || { fail "$name: the gadget did not write its descriptors"; return 1; }
+  wait_for "[ -f /run/rig/gadget.ready ]" 5 || { fail "$name: the gadget did not write its descriptors"; return 1; }
   bind_udc || { fail "$name: cannot bind the gadget to dummy_udc.0"; return 1; }
   wait_for sg_present 15 || { fail "$name: no /dev/sgN appeared"; return 1; }
   SG=$(sg_node)
@@ -243,9 +244,9 @@ scenario_short_replies() {
 start_udevd() {
   local udevadm=$QVB_RIG_CACHE/udev/bin/udevadm
   [ -x "$udevadm" ] || return 1
-  mkdir -p /tmp/rig-bin /run/udev
-  ln -sf "$udevadm" /tmp/rig-bin/systemd-udevd
-  /tmp/rig-bin/systemd-udevd --daemon --resolve-names=never 2>>"$R/udevd.err" || return 1
+  mkdir -p /run/rig/rig-bin /run/udev
+  ln -sf "$udevadm" /run/rig/rig-bin/systemd-udevd
+  /run/rig/rig-bin/systemd-udevd --daemon --resolve-names=never 2>>"$R/udevd.err" || return 1
   wait_for "[ -S /run/udev/control ]" 5
 }
 
@@ -260,12 +261,12 @@ scenario_hotplug() {
     pass "$n: Debian's udevd running"
   fi
   start_gadget $n "$SCENARIOS/up-to-date.scenario" || return
-  rm -f /tmp/hotplug.ready
+  rm -f /run/rig/hotplug.ready
   # Appending, so that the marker between unplug and plug lands between the events.
   : >"$R/$n.events"
-  "$HOTPLUG" --source udev --ready /tmp/hotplug.ready >>"$R/$n.events" 2>"$R/$n.events.err" &
+  "$HOTPLUG" --source udev --ready /run/rig/hotplug.ready >>"$R/$n.events" 2>"$R/$n.events.err" &
   local watch=$!
-  wait_for "[ -f /tmp/hotplug.ready ]" 5 || { fail "$n: the monitor did not start"; kill $watch; return; }
+  wait_for "[ -f /run/rig/hotplug.ready ]" 5 || { fail "$n: the monitor did not start"; kill $watch; return; }
   unbind_udc
   check "$n: unbind removes the sg node" wait_for sg_absent 10
   check "$n: the monitor sees the USB device's removal" \
@@ -304,11 +305,11 @@ start_uas_gadget() {
   local udc
   udc=$(ls $GFS | grep -v '^ep' | head -1)
   [ -n "$udc" ] || { fail "$name: gadgetfs shows no controller"; return 1; }
-  rm -f /tmp/uas.ready
-  "$UAS_EXE" --gadgetfs $GFS --udc "$udc" --scenario "$scenario" --ready /tmp/uas.ready \
+  rm -f /run/rig/uas.ready
+  "$UAS_EXE" --gadgetfs $GFS --udc "$udc" --scenario "$scenario" --ready /run/rig/uas.ready \
     --flash-out "$R/$name.flash" --log "$R/$name.cmds" "$@" 2>>"$R/$name.gadget.err" &
   UAS_PID=$!
-  wait_for "[ -f /tmp/uas.ready ]" 5 || { fail "$name: the UAS gadget did not bind"; return 1; }
+  wait_for "[ -f /run/rig/uas.ready ]" 5 || { fail "$name: the UAS gadget did not bind"; return 1; }
   wait_for sg_present 20 || { fail "$name: no /dev/sgN appeared through uas"; return 1; }
   SG=$(sg_node)
 }
@@ -422,7 +423,7 @@ run_bench() {
   tail -1 "$LOG"
   say "--- qvb-rig-bench"
   LD_LIBRARY_PATH=$QVB_RIG_CACHE/sg3/usr/lib/x86_64-linux-gnu \
-    "$BENCH" --sg-raw "$QVB_RIG_CACHE/sg3/usr/bin/sg_raw" --work /tmp 2>&1 | tee -a "$LOG"
+    "$BENCH" --sg-raw "$QVB_RIG_CACHE/sg3/usr/bin/sg_raw" --work /run/rig 2>&1 | tee -a "$LOG"
   check "bench: ran" [ ${PIPESTATUS[0]} -eq 0 ]
   stop_gadget
 }
