@@ -21,9 +21,9 @@ constexpr uint32_t kCompareSecondEnd = 0x10400;
 constexpr uint32_t kControlDataSize = 512;
 constexpr uint8_t kControlSubCode = 3;
 
+// Sizes here come from a 24-bit capacity or an image of at most 512 KiB, so nothing wraps.
 uint32_t RoundUp(uint32_t value, uint32_t multiple) {
-  const uint64_t rounded = (uint64_t{value} + multiple - 1) / multiple * multiple;
-  return static_cast<uint32_t>(std::min<uint64_t>(rounded, UINT32_MAX / 2));
+  return (value + multiple - 1) / multiple * multiple;
 }
 
 struct Descriptor {
@@ -179,7 +179,6 @@ int UpdateFirmware(UpdateObserver* window, const char* path) {
     if (!DownloadFirmware(path, 0, staging.data(), kStagingAreaSize, kDownloadLength, loader,
                           window, attempt))
       continue;
-    std::memset(read_back.data(), 0, rounded);
     if (!ReadBackFirmware(path, 0, read_back.data(), rounded, window, attempt)) continue;
     if (SameInCompareWindow(reference.data(), read_back.data(), rounded)) return 1;
   }
