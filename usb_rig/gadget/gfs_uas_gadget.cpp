@@ -8,13 +8,16 @@
 //
 //   qvb-uas-gadget --gadgetfs DIR --scenario FILE [--udc NAME] [--ready FILE]
 //                  [--flash-out FILE] [--log FILE] [--blocks N] [--reply-length NAME=N]
+//                  [--disconnect FILE]
 //
 // --reply-length makes the reply to the vendor read NAME (a name of the command log, such as
 // flash_status) N bytes long, zero-padded: a bridge whose reply is longer than the updater
 // reads. Through uas, which cannot tell the device how much it wants, that is what shows.
 // Writing the descriptors to DIR/NAME (default dummy_udc) binds the gadget: --ready is created
 // then. On SIGTERM or SIGINT the flash goes to --flash-out, the command log to --log, and the
-// gadget leaves the bus as the program ends.
+// gadget leaves the bus as the program ends. --disconnect names the UDC's soft_connect file:
+// when the scenario makes the device vanish, the gadget pulls itself off the bus there, so the
+// host sees a real disconnect; without it a vanished device just stops answering.
 #include <fcntl.h>
 #include <linux/usb/ch9.h>
 #include <linux/usb/gadgetfs.h>
@@ -67,7 +70,7 @@ constexpr PipeInfo kPipeInfo[kPipes] = {
 };
 
 struct Options {
-  std::string gadgetfs, udc = "dummy_udc", scenario, ready, flash_out, log;
+  std::string gadgetfs, udc = "dummy_udc", scenario, ready, flash_out, log, disconnect;
   uint32_t blocks = 2048;
   std::string padded_reply;  // --reply-length NAME
   uint32_t padded_length = 0;
@@ -90,6 +93,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.flash_out = value;
     else if (arg == "--log")
       options.log = value;
+    else if (arg == "--disconnect")
+      options.disconnect = value;
     else if (arg == "--blocks")
       options.blocks = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 0));
     else if (arg == "--reply-length") {
@@ -175,8 +180,23 @@ struct Gadget {
   std::atomic<bool> running{false};
   std::atomic<int> task_units{0};
   std::atomic<int> alt_setting{0};
+  std::atomic<bool> disconnected{false};
   Options options;
 };
+
+// GadgetFS unbinds only when ep0 is closed, which the control thread's read holds open: the
+// UDC's soft switch takes the device off the bus instead, the gadget still registered.
+void Disconnect(Gadget& gadget) {
+  if (gadget.options.disconnect.empty() || gadget.disconnected.exchange(true)) return;
+  std::thread([&gadget] {
+    std::ofstream soft_connect(gadget.options.disconnect);
+    soft_connect << "disconnect\n";
+    soft_connect.flush();
+    if (!soft_connect)
+      std::fprintf(stderr, "qvb-uas-gadget: cannot disconnect through %s\n",
+                   gadget.options.disconnect.c_str());
+  }).detach();
+}
 
 // Opens and enables the endpoint files of the UAS pipes (tag 1, then the full- and high-speed
 // endpoint descriptors); once done, the bulk side may run.
@@ -304,7 +324,10 @@ void ServeUas(Gadget& gadget) {
           gadget.target.log().back().name == gadget.options.padded_reply)
         outcome.transferred = std::max(outcome.transferred, gadget.options.padded_length);
     }
-    if (vanished) continue;  // no status: the host times out, as with a bridge that is gone
+    if (vanished) {
+      Disconnect(gadget);  // no status: the device is gone
+      continue;
+    }
     if (outcome.good && cbw.data_in) {
       const uint32_t send = std::min(outcome.transferred, cbw.data_length);
       if (!Send(status, qvb::rig::MakeReadyIu(qvb::rig::kIuReadReady, iu.tag))) continue;
@@ -400,6 +423,7 @@ void Dump(Gadget& gadget) {
   gadget.target.WriteLog(log);  // the length is 65536 where a block gives none
   log << "# alt " << gadget.alt_setting.load() << '\n';
   log << "# task-units " << gadget.task_units.load() << '\n';
+  log << "# disconnected " << (gadget.disconnected.load() ? 1 : 0) << '\n';
 }
 
 }  // namespace
@@ -409,7 +433,8 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, gadget.options)) {
     std::fprintf(stderr,
                  "usage: qvb-uas-gadget --gadgetfs DIR --scenario FILE [--udc NAME] "
-                 "[--ready FILE] [--flash-out FILE] [--log FILE] [--blocks N]\n");
+                 "[--ready FILE] [--flash-out FILE] [--log FILE] [--blocks N] "
+                 "[--reply-length NAME=N] [--disconnect FILE]\n");
     return 2;
   }
   const qvb::virt::ScenarioResult loaded =

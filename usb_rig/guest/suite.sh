@@ -415,6 +415,28 @@ scenario_uas_quirks() {
       "$(count_lines $c '^request_sense ')" -eq 1 ]
 }
 
+# The UAS device disappears in the middle of the download: the gadget takes itself off the bus
+# through the UDC's soft switch. The uas driver must fail the command in flight, not wait on it.
+scenario_uas_vanish() {
+  local n=uas-vanish
+  start_uas_gadget $n "$SCENARIOS/$n.scenario" --disconnect /sys/class/udc/dummy_udc.0/soft_connect ||
+    { stop_uas_gadget; return; }
+  check "$n: the disk is bound to uas, not usb-storage" uas_bound
+  local t=$(date +%s.%N)
+  run_cli "$R/$n.update.txt" update --yes
+  local rc=$? took=$(awk -v a="$t" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
+  say "     update through uas, device vanishing: exit $rc after $took s of guest time"
+  check "$n: update ends in failure, not a hang (exit $rc)" [ $rc -ne 0 -a $rc -ne 124 ]
+  check "$n: ... within 30 s ($took s)" awk -v s="$took" 'BEGIN { exit !(s < 30) }'
+  check "$n: update says \"Update Fail!\"" grep -q 'Update Fail!' "$R/$n.update.txt"
+  check "$n: the sg node is gone" wait_for sg_absent 10
+  stop_uas_gadget
+  dmesg >"$R/$n.dmesg" 2>&1
+  local c=$R/$n.cmds
+  check "$n: the gadget disconnected itself" grep -q '^# disconnected 1$' $c
+  check "$n: some pieces were written before it vanished" [ "$(count_lines $c '^write_buffer out 1024 good')" -ge 1 ]
+}
+
 run_bench() {
   start_gadget bench "$SCENARIOS/update-required.scenario" || return
   local TIMEFORMAT="%R s wall, %U s user, %S s system"
@@ -437,7 +459,8 @@ pass "configfs gadget with FunctionFS"
 if [ "$QVB_RIG_MODE" = bench ]; then
   run_bench
 else
-  for s in update_required up_to_date piece_fails piece_fails_once short_replies vanish hotplug uas uas_quirks; do
+  for s in update_required up_to_date piece_fails piece_fails_once short_replies vanish hotplug uas uas_quirks \
+    uas_vanish; do
     if [ -n "$QVB_RIG_ONLY" ] && ! echo ",$QVB_RIG_ONLY," | grep -q ",$s,"; then continue; fi
     scenario_$s
     stop_gadget
