@@ -232,6 +232,14 @@ int RunList(Session& session) {
   return Emit(session, document);
 }
 
+// No device to work on: the document carries the choice's verdict and lines.
+int EmitRefusal(Session& session, Document& document, const Choice& choice) {
+  document.exit_code = choice.exit_code;
+  document.outcome = choice.outcome;
+  document.lines = choice.lines;
+  return Emit(session, document);
+}
+
 int RunStatus(Session& session) {
   Survey survey = TakeSurvey(session, false);
   ReportAccess(session, survey);
@@ -241,12 +249,7 @@ int RunStatus(Session& session) {
   document.device_fields = true;
 
   const Choice choice = Choose(session, survey, false);
-  if (!choice.disk) {
-    document.exit_code = choice.exit_code;
-    document.outcome = choice.outcome;
-    document.lines = choice.lines;
-    return Emit(session, document);
-  }
+  if (!choice.disk) return EmitRefusal(session, document, choice);
   const DiskReport device = Examine(session, *choice.disk, choice.none_listed);
   const StatusVerdict verdict = Judge(session, device, choice.none_listed);
   document.device = &device;
@@ -267,12 +270,7 @@ int RunUpdate(Session& session) {
   document.update_fields = true;
 
   const Choice choice = Choose(session, survey, true);
-  if (!choice.disk) {
-    document.exit_code = choice.exit_code;
-    document.outcome = choice.outcome;
-    document.lines = choice.lines;
-    return Emit(session, document);
-  }
+  if (!choice.disk) return EmitRefusal(session, document, choice);
   const DiskReport device = Examine(session, *choice.disk, choice.none_listed);
   document.device = &device;
   document.lines = StatusLines(device.status);
