@@ -232,6 +232,8 @@ int RunList(Session& session) {
   return Emit(session, document);
 }
 
+namespace {
+
 // No device to work on: the document carries the choice's verdict and lines.
 int EmitRefusal(Session& session, Document& document, const Choice& choice) {
   document.exit_code = choice.exit_code;
@@ -239,6 +241,8 @@ int EmitRefusal(Session& session, Document& document, const Choice& choice) {
   document.lines = choice.lines;
   return Emit(session, document);
 }
+
+}  // namespace
 
 int RunStatus(Session& session) {
   Survey survey = TakeSurvey(session, false);
