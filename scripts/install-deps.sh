@@ -6,7 +6,8 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 APT=(env DEBIAN_FRONTEND=noninteractive apt-get -y -o DPkg::Lock::Timeout=600 --no-install-recommends)
 
-# Wine's 32-bit prefix needs the i386 libraries.
+# 32-bit Wine needs the i386 libraries, also on hosts that cannot execute them: the USB rig's
+# guest runs them from this machine's files.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
@@ -16,7 +17,8 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev
   clang clang-tidy clang-format cppcheck libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386 fonts-wine fonts-wqy-microhei
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  wine wine32:i386 wine64 fonts-wine fonts-wqy-microhei
   xvfb xauth xdotool imagemagick x11-utils
   libudev-dev
   qt6-base-dev qt6-base-dev-tools libqt6widgets6 libgl-dev

@@ -10,9 +10,11 @@
 
 namespace qvb::win32_host {
 
-#if !defined(_WIN64)
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == kInterfaceDataSize);
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == kDetailRecordSize);
 static_assert(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) == 4);
+#if !defined(_WIN64)
+static_assert(kInterfaceDataSize == 28 && kDetailRecordSize == 5);
 #endif
 
 namespace {

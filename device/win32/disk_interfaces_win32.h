@@ -30,10 +30,16 @@ struct SetupApi {
 // The system's own functions.
 const SetupApi& SystemSetupApi();
 
-// The record sizes of the 32-bit interface, and what the enumeration asks for.
+// What the enumeration asks for, and the record sizes the system checks: 28 and 5 in the
+// shipped 32-bit program, 32 and 8 in the x86_64 test build.
 constexpr DWORD kClassDevsFlags = 0x12;  // DIGCF_PRESENT | DIGCF_DEVICEINTERFACE
+#if defined(_WIN64)
+constexpr DWORD kInterfaceDataSize = 32;
+constexpr DWORD kDetailRecordSize = 8;
+#else
 constexpr DWORD kInterfaceDataSize = 28;
 constexpr DWORD kDetailRecordSize = 5;
+#endif
 constexpr DWORD kDetailBlockSize = 1024;
 
 // GUID_DEVINTERFACE_DISK.

@@ -6,20 +6,23 @@
 
 namespace qvb::win32_host {
 
-// The request goes to the system as it is, so it must be the system's structure byte for byte.
-#if !defined(_WIN64)
-static_assert(sizeof(ScsiPassThroughDirect) == 44);
+// The request goes to the system as it is, so it must be the system's structure byte for byte;
+// in the shipped 32-bit program that is the 44-byte request.
 static_assert(sizeof(ScsiPassThroughDirect) == sizeof(SCSI_PASS_THROUGH_DIRECT));
 static_assert(offsetof(ScsiPassThroughDirect, DataTransferLength) ==
               offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength));
 static_assert(offsetof(ScsiPassThroughDirect, TimeOutValue) ==
               offsetof(SCSI_PASS_THROUGH_DIRECT, TimeOutValue));
+static_assert(offsetof(ScsiPassThroughDirect, DataBuffer) ==
+              offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer));
+static_assert(offsetof(ScsiPassThroughDirect, SenseInfoOffset) ==
+              offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset));
+static_assert(offsetof(ScsiPassThroughDirect, Cdb) == offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb));
+#if !defined(_WIN64)
+static_assert(sizeof(ScsiPassThroughDirect) == 44);
 static_assert(offsetof(ScsiPassThroughDirect, DataBuffer) == 20);
-static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == 20);
 static_assert(offsetof(ScsiPassThroughDirect, SenseInfoOffset) == 24);
-static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset) == 24);
 static_assert(offsetof(ScsiPassThroughDirect, Cdb) == 28);
-static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == 28);
 #endif
 static_assert(IOCTL_SCSI_PASS_THROUGH_DIRECT == kIoctlScsiPassThroughDirect);
 

@@ -9,6 +9,10 @@
 namespace qvb {
 namespace {
 
+// The two records the version query is asked with, the same on every Windows architecture.
+static_assert(sizeof(OSVERSIONINFOEXA) == 156);
+static_assert(sizeof(OSVERSIONINFOA) == 148);
+
 class Win32SystemServices : public SystemServices {
  public:
   void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }

@@ -43,6 +43,15 @@ struct SetupCalls {
 SetupCalls* g_calls = nullptr;
 const HDEVINFO kSet = reinterpret_cast<HDEVINFO>(0x5E7);
 
+// The record sizes SetupDi checks on the architecture the test runs on.
+#if defined(_WIN64)
+constexpr DWORD kSystemInterfaceDataSize = 32;
+constexpr DWORD kSystemDetailRecordSize = 8;
+#else
+constexpr DWORD kSystemInterfaceDataSize = 28;
+constexpr DWORD kSystemDetailRecordSize = 5;
+#endif
+
 HDEVINFO WINAPI FakeGetClassDevs(const GUID* guid, PCSTR enumerator, HWND parent, DWORD flags) {
   g_calls->order.push_back("class_devs");
   g_calls->class_guid = *guid;
@@ -164,10 +173,10 @@ TEST_F(SetupDiTest, WalksThePresentDiskInterfacesAsTheSystemExpects) {
   EXPECT_EQ(static_cast<UINT>(GMEM_ZEROINIT), calls.alloc_flags);
   EXPECT_EQ(1024u, calls.alloc_size);
   EXPECT_TRUE(calls.block_zeroed);
-  EXPECT_EQ((std::vector<DWORD>{28, 28, 28, 28}), calls.enum_sizes);
+  EXPECT_EQ(std::vector<DWORD>(4, kSystemInterfaceDataSize), calls.enum_sizes);
   EXPECT_EQ((std::vector<DWORD>{0, 1, 2, 3}), calls.enum_indexes);
   EXPECT_FALSE(calls.enum_wrong_set || calls.enum_device_given || calls.enum_wrong_class);
-  EXPECT_EQ((std::vector<DWORD>{5, 5, 5}), calls.detail_record_sizes);
+  EXPECT_EQ(std::vector<DWORD>(3, kSystemDetailRecordSize), calls.detail_record_sizes);
   EXPECT_EQ((std::vector<DWORD>{1024, 1024, 1024}), calls.detail_sizes);
   EXPECT_FALSE(calls.detail_wrong_block || calls.detail_required_given ||
                calls.detail_device_given);

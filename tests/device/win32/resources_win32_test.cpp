@@ -40,8 +40,13 @@ TEST(Win32Resources, ManifestAsksForAdministratorAndListsNoSystems) {
   const std::string manifest =
       ResourceText(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
   ASSERT_FALSE(manifest.empty());
+#if defined(_WIN64)
+  const char* architecture = "processorArchitecture=\"amd64\"";
+#else
+  const char* architecture = "processorArchitecture=\"X86\"";
+#endif
   for (const char* part :
-       {"name=\"RunAsAdmin\"", "version=\"1.0.0.0\"", "processorArchitecture=\"X86\"",
+       {"name=\"RunAsAdmin\"", "version=\"1.0.0.0\"", architecture,
         "level=\"requireAdministrator\"", "uiAccess=\"false\""})
     EXPECT_NE(std::string::npos, manifest.find(part)) << part;
   EXPECT_EQ(std::string::npos, manifest.find("supportedOS"));

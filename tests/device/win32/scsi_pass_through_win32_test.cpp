@@ -96,8 +96,19 @@ class Win32PassThroughTest : public ::testing::Test {
   const char* path = "\\\\?\\usbstor#disk&ven_test#1&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 };
 
+// The system's request on the architecture the test runs on: 44 bytes in the shipped 32-bit
+// program (also checked when it is compiled), 56 in the x86_64 test build.
+struct RequestLayout {
+  std::size_t size, data_buffer, sense_info_offset, cdb;
+};
+#if defined(_WIN64)
+constexpr RequestLayout kSystemLayout{56, 24, 32, 36};
+#else
+constexpr RequestLayout kSystemLayout{44, 20, 24, 28};
+#endif
+
 TEST(Win32PassThroughLayout, RequestIsTheSystemStructure) {
-  EXPECT_EQ(44u, sizeof(ScsiPassThroughDirect));
+  EXPECT_EQ(kSystemLayout.size, sizeof(ScsiPassThroughDirect));
   EXPECT_EQ(sizeof(SCSI_PASS_THROUGH_DIRECT), sizeof(ScsiPassThroughDirect));
   struct Field {
     const char* name;
@@ -121,9 +132,9 @@ TEST(Win32PassThroughLayout, RequestIsTheSystemStructure) {
 #undef QVB_FIELD
   };
   for (const Field& f : fields) EXPECT_EQ(f.system, f.ours) << f.name;
-  EXPECT_EQ(20u, offsetof(ScsiPassThroughDirect, DataBuffer));
-  EXPECT_EQ(24u, offsetof(ScsiPassThroughDirect, SenseInfoOffset));
-  EXPECT_EQ(28u, offsetof(ScsiPassThroughDirect, Cdb));
+  EXPECT_EQ(kSystemLayout.data_buffer, offsetof(ScsiPassThroughDirect, DataBuffer));
+  EXPECT_EQ(kSystemLayout.sense_info_offset, offsetof(ScsiPassThroughDirect, SenseInfoOffset));
+  EXPECT_EQ(kSystemLayout.cdb, offsetof(ScsiPassThroughDirect, Cdb));
   EXPECT_EQ(0x4D014u, static_cast<DWORD>(IOCTL_SCSI_PASS_THROUGH_DIRECT));
 }
 
@@ -154,8 +165,8 @@ TEST_F(Win32PassThroughTest, OpenModesAndTheCallOrder) {
   for (const auto& r : calls.requests) {
     EXPECT_EQ(kHandle, r.handle);
     EXPECT_EQ(0x4D014u, r.code);
-    EXPECT_EQ(44u, r.in_size);
-    EXPECT_EQ(44u, r.out_size);
+    EXPECT_EQ(kSystemLayout.size, r.in_size);
+    EXPECT_EQ(kSystemLayout.size, r.out_size);
     EXPECT_TRUE(r.in_is_out);
     EXPECT_TRUE(r.returned_given);
     EXPECT_FALSE(r.overlapped);
@@ -204,7 +215,7 @@ TEST_F(Win32PassThroughTest, RequestFieldsForThreeCommands) {
   for (std::size_t i = 0; i < 3; ++i) {
     const auto& e = expected[i];
     const ScsiPassThroughDirect& r = calls.requests[i].request;
-    EXPECT_EQ(44, r.Length) << e.what;
+    EXPECT_EQ(kSystemLayout.size, r.Length) << e.what;
     EXPECT_EQ(0, r.PathId) << e.what;
     EXPECT_EQ(1, r.TargetId) << e.what;
     EXPECT_EQ(0, r.Lun) << e.what;
