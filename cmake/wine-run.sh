@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs a Windows test program under Wine: the CMAKE_CROSSCOMPILING_EMULATOR of the mingw build.
+# Runs a Windows test program under Wine: the CMAKE_CROSSCOMPILING_EMULATOR of the mingw builds.
 #
-# - One 32-bit prefix per build folder (the nearest folder above the program that holds a
+# - The loader follows the program: 32-bit Wine for i686, wine64 for x86_64 (wine-env.sh).
+# - One prefix per build folder (the nearest folder above the program that holds a
 #   CMakeCache.txt), made on first use. QVB_WINEPREFIX names another one.
 # - One program at a time per prefix, and the run's wineserver is ended afterwards, so nothing
 #   outlives the test and parallel ctest runs do not share a server.
@@ -25,25 +26,21 @@ build_dir() {
   cd "$(dirname "$1")" && pwd
 }
 
+. "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+qvb_wine_select "$prog" || exit 1
 export WINEPREFIX="${QVB_WINEPREFIX:-$(build_dir "$prog")/wineprefix}"
-export WINEARCH=win32
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG="${WINEDEBUG:--all}"
 mkdir -p "$(dirname "$WINEPREFIX")"
 
 exec 9>"$WINEPREFIX.lock"
 flock 9
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
-  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-  ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-fi
+qvb_wine_prefix || exit 1
 
 xvfb_pid=""
 display_file=""
 cleanup() {
-  wineserver -k >/dev/null 2>&1
+  "$WINESERVER" -k >/dev/null 2>&1
   if [ -n "$xvfb_pid" ]; then
     kill "$xvfb_pid" 2>/dev/null
     wait "$xvfb_pid" 2>/dev/null
@@ -68,7 +65,7 @@ if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
 fi
 
 out="$(mktemp)"
-wine "$prog" "$@" >"$out" 2>&1
+"$WINELOADER" "$prog" "$@" >"$out" 2>&1
 rc=$?
 cat "$out"
 rm -f "$out"

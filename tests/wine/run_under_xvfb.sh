@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs one Windows test program under Wine on a private Xvfb display, in a prefix of its own
-# that has Wine's virtual desktop (so windows get their frames) and a font for the line font.
+# (DIR/wineprefix, or QVB_WINEPREFIX) that has Wine's virtual desktop (so windows get their
+# frames) and a font for the line font.
 #
 #   run_under_xvfb.sh --prefix DIR --shots DIR [--path NAME=/path]... -- program.exe [args...]
 #
@@ -28,38 +29,19 @@ if [ -z "$prefix_dir" ] || [ -z "$shots" ] || [ $# -lt 1 ]; then
   exit 2
 fi
 
-export WINEPREFIX="$prefix_dir/wineprefix"
-export WINEARCH=win32
+. "$(dirname "${BASH_SOURCE[0]}")/../../cmake/wine-env.sh"
+qvb_wine_select "$1" || exit 1
+export WINEPREFIX="${QVB_WINEPREFIX:-$prefix_dir/wineprefix}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG="${WINEDEBUG:--all}"
-mkdir -p "$prefix_dir" "$shots"
+mkdir -p "$prefix_dir" "$shots" "$(dirname "$WINEPREFIX")"
 scratch=$(mktemp -d)
 
-# One GUI run at a time in this prefix: the run ends by stopping the prefix's wineserver.
-exec 8>"$WINEPREFIX.gui.lock"
+# One run at a time in this prefix: the run ends by stopping the prefix's wineserver. The lock
+# is the one cmake/wine-run.sh takes, for when QVB_WINEPREFIX gives both the same prefix.
+exec 8>"$WINEPREFIX.lock"
 flock 8
-
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
-  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-  ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-fi
-if [ ! -f "$WINEPREFIX/.qvb-gui-settings" ]; then
-  # Virtual desktop: title bars and frames are drawn without a window manager.
-  # The line font's face resolves to a CJK font instead of a Latin fallback.
-  {
-    printf '\xff\xfe'
-    printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-      '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"="Default"' '' \
-      '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '"Default"="800x600"' '' \
-      '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
-      '"微軟正黑體"="WenQuanYi Micro Hei"' '' | iconv -f UTF-8 -t UTF-16LE
-  } >"$scratch/gui.reg"
-  wine regedit /S "$scratch/gui.reg" >/dev/null 2>&1
-  wineserver -w
-  touch "$WINEPREFIX/.qvb-gui-settings"
-fi
+qvb_wine_prefix --gui || exit 1
 
 # A display of our own; Xvfb picks a free number and tells it through the pipe.
 Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$scratch/display" >/dev/null 2>&1 &
@@ -92,11 +74,11 @@ export DISPLAY=":$(head -n1 "$scratch/display")"
 watcher_pid=$!
 
 # Output through a file: wineserver would hold a pipe open for seconds after the program ends.
-wine "$@" >"$scratch/output" 2>&1
+"$WINELOADER" "$@" >"$scratch/output" 2>&1
 rc=$?
 
-wineserver -k >/dev/null 2>&1
-wineserver -w >/dev/null 2>&1
+"$WINESERVER" -k >/dev/null 2>&1
+"$WINESERVER" -w >/dev/null 2>&1
 kill "$watcher_pid" 2>/dev/null
 kill "$xvfb_pid" 2>/dev/null
 wait "$watcher_pid" "$xvfb_pid" 2>/dev/null
