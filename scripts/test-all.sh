@@ -1,20 +1,46 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds every preset and runs every test suite:
-# Linux (g++), Linux with ASan + UBSan (clang), and the Windows build under Wine; then the
-# static analysis (over the linux preset's build) and a bounded run of every fuzz harness.
+# Installs what is missing, builds every preset and runs every test suite: Linux (g++), Linux
+# with ASan + UBSan (clang), the Windows builds (the shipped 32-bit one and its x86_64 sibling,
+# each where this host can run it: scripts/run-windows-tests.sh); then the static analysis
+# (over the linux preset's build) and a bounded run of every fuzz harness. Ends with where each
+# part ran and how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-./scripts/install-deps.sh
 jobs="${QVB_JOBS:-2}"
-for preset in linux linux-asan mingw; do
-  echo "=== $preset ==="
-  cmake --preset "$preset"
-  cmake --build --preset "$preset" -j "$jobs"
-  ctest --preset "$preset" -j "$jobs"
+export QVB_JOBS=$jobs
+timings=()
+# step NAME COMMAND...: runs it and keeps its time for the summary.
+step() {
+  local name=$1 start=$SECONDS rc=0
+  shift
+  echo "=== $name ==="
+  "$@" || rc=$?
+  timings+=("$(printf '%-28s %5ds%s' "$name" $((SECONDS - start)) "$([ $rc -eq 0 ] || echo "  FAILED ($rc)")")")
+  return $rc
+}
+build() {
+  cmake --preset "$1"
+  cmake --build --preset "$1" -j "$jobs"
+}
+
+step "install" ./scripts/install-deps.sh
+echo "host: $(uname -m), executes 32-bit x86 programs: $(./scripts/host-runs-i386.sh || true)"
+for preset in linux linux-asan mingw mingw64; do
+  step "build $preset" build "$preset"
 done
-echo "=== static analysis ==="
-./scripts/static-analysis.sh
-echo "=== fuzzing ==="
-./scripts/fuzz.sh
+for preset in linux linux-asan; do
+  step "test $preset" ctest --preset "$preset" -j "$jobs"
+done
+windows_rc=0
+step "test windows" ./scripts/run-windows-tests.sh all || windows_rc=$?
+step "static analysis" ./scripts/static-analysis.sh
+step "fuzzing" ./scripts/fuzz.sh
+
+echo "=== summary ==="
+printf '%s\n' "${timings[@]}"
+if [ "$windows_rc" -ne 0 ]; then
+  echo "=== the Windows tests FAILED (see 'where the Windows tests ran' above) ==="
+  exit 1
+fi
 echo "=== all presets passed ==="

@@ -6,13 +6,18 @@
 # in the guest, feeds the window's hot-plug translation.
 #
 #   rig.sh --build BUILD_DIR [--mode suite|bench] [--only NAME,...] [--kvm] [--timeout SECS]
+#   rig.sh --build MINGW_BUILD_DIR --mode wine32 [--ctest-args "ARGS"] [--cache DIR]
+#
+# Mode wine32 runs the 32-bit Windows build's ctest under 32-bit Wine in the guest, for hosts
+# that cannot execute 32-bit code; the build folder is shared writable with the guest.
+# --cache names the folder of the guest's Debian packages (default BUILD_DIR/usb_rig/cache).
 #
 # Exit 0 when the guest ran every check and all passed; otherwise 1, with the guest's log.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 src=$(cd "$here/.." && pwd)
-build="" mode=suite only="" accel=tcg timeout_s=540
+build="" mode=suite only="" accel=tcg timeout_s="" cache="" ctest_args=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
@@ -20,23 +25,35 @@ while [ $# -gt 0 ]; do
     --only) only=$2; shift 2 ;;
     --kvm) accel=kvm; shift ;;
     --timeout) timeout_s=$2; shift 2 ;;
-    *) echo "usage: rig.sh --build BUILD_DIR [--mode suite|bench] [--only NAMES] [--kvm]" >&2; exit 2 ;;
+    --cache) cache=$2; shift 2 ;;
+    --ctest-args) ctest_args=$2; shift 2 ;;
+    *) echo "usage: rig.sh --build BUILD_DIR [--mode suite|bench|wine32] [--only NAMES] [--kvm]" >&2; exit 2 ;;
   esac
 done
 [ -n "$build" ] || { echo "rig: --build BUILD_DIR is required" >&2; exit 2; }
+case "$mode" in suite | bench | wine32) ;; *) echo "rig: unknown mode $mode" >&2; exit 2 ;; esac
 build=$(cd "$build" && pwd)
 rig="$build/usb_rig"
-cache="$rig/cache"
+[ -n "$cache" ] || cache="$rig/cache"
+mkdir -p "$cache"
+cache=$(cd "$cache" && pwd)
 
 fail() { echo "usb-rig FAILED: $*" >&2; exit 1; }
 
-qemu=$(command -v qemu-system-x86_64 || true)
-[ -n "$qemu" ] || fail "qemu-system-x86_64 is not installed (scripts/install-deps.sh installs qemu-system-x86)"
+qemu=${QVB_QEMU:-$(command -v qemu-system-x86_64 || true)}
+[ -n "$qemu" ] && [ -x "$qemu" ] ||
+  fail "qemu-system-x86_64 is not installed (scripts/install-deps.sh installs qemu-system-x86)"
 for tool in cpio gzip; do
   command -v $tool >/dev/null || fail "$tool is not installed (scripts/install-deps.sh)"
 done
-for exe in "$build/cli/qvb886-fwupdate" "$rig/qvb-usb-gadget" "$rig/qvb-uas-gadget" "$rig/qvb-rig-bench"; do
-  [ -x "$exe" ] || fail "$exe is not built"
+if [ "$mode" = wine32 ]; then
+  needed=("$build/QVB886FWUpdate.exe")
+  [ -x /usr/lib/wine/wine ] || fail "32-bit Wine is not installed (scripts/install-deps.sh installs wine32:i386)"
+else
+  needed=("$build/cli/qvb886-fwupdate" "$rig/qvb-usb-gadget" "$rig/qvb-uas-gadget" "$rig/qvb-rig-bench")
+fi
+for exe in "${needed[@]}"; do
+  [ -f "$exe" ] || fail "$exe is not built"
 done
 "$here/fetch-guest.sh" "$cache" || fail "the guest's Debian packages could not be fetched (network to the Debian mirror? apt-get update?)"
 release=$(cat "$cache/kernel-release")
@@ -76,22 +93,36 @@ QVB_BUSYBOX='$busybox'
 QVB_RIG_MODE='$mode'
 QVB_RIG_ONLY='$only'
 QVB_RIG_RESULTS='$results'
+QVB_RIG_GUEST_SCRIPT='$([ "$mode" = wine32 ] && echo wine32.sh || echo suite.sh)'
+QVB_RIG_CTEST_ARGS='$ctest_args'
 ENV
 
 accel_args=(-accel tcg,thread=multi -cpu max)
+memory=1024
+rw_args=() rw_append=""
+if [ "$mode" = wine32 ]; then
+  # 32-bit Wine oopses the guest kernel with -cpu max; this model runs it. The win32 prefix
+  # lives in the guest's memory.
+  accel_args=(-accel tcg,thread=multi -cpu qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt)
+  memory=3072
+  rw_args=(-virtfs "local,path=$build,mount_tag=build,security_model=none,multidevs=remap")
+  rw_append=" QVB_RIG_RW=$build"
+  [ -n "$timeout_s" ] || timeout_s=2400
+fi
+[ -n "$timeout_s" ] || timeout_s=540
 # This machine's KVM cannot run a normal guest; it is there for hosts whose KVM can.
 [ "$accel" = kvm ] && accel_args=(-accel kvm -cpu host)
 
 start=$(date +%s.%N)
 set +e
-timeout --foreground -k 10 "$timeout_s" "$qemu" "${accel_args[@]}" -smp 2 -m 1024 \
+timeout --foreground -k 10 "$timeout_s" "$qemu" "${accel_args[@]}" -smp 2 -m "$memory" \
   -nodefaults -no-user-config -display none -no-reboot \
   -serial "file:$results/console.log" \
   -kernel "$cache/vmlinux" -initrd "$initrd" \
-  -append "console=ttyS0 panic=-1 loglevel=4 rdinit=/init QVB_RIG_RESULTS=$results" \
+  -append "console=ttyS0 panic=-1 loglevel=4 rdinit=/init QVB_RIG_RESULTS=$results$rw_append" \
   -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
   -virtfs "local,path=$results,mount_tag=results,security_model=none,multidevs=remap" \
-  </dev/null
+  "${rw_args[@]}" </dev/null
 qemu_rc=$?
 set -e
 elapsed=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
@@ -107,6 +138,11 @@ if [ ! -f "$results/status" ]; then
   fail "the guest ended without a result (see the console log above)"
 fi
 status=$(cat "$results/status")
+if [ "$mode" = wine32 ]; then
+  [ "$status" = "0" ] || { cat "$results/ctest.log" >&2 2>/dev/null; fail "the 32-bit Windows tests failed in the guest (ctest exit $status)"; }
+  echo "usb-rig: the 32-bit Windows tests passed in the guest"
+  exit 0
+fi
 if [ "$status" != "0" ]; then
   grep -E '^(FAIL|  )' "$results/guest.log" >&2 || true
   fail "$status check(s) failed in the guest"
