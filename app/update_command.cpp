@@ -23,13 +23,11 @@ void TForm1::btn_updClick(void*) {
   updating_ = false;
 
   if (result != 0) {
-    pnl_Descript_2->SetText("Please power off/on your USB device");
-    pnl_Descript_4->SetText("Successfully updated.");
-    btn_upd->SetVisible(false);
-    btn_Exit->SetVisible(true);
+    // No later refresh may offer this bridge the update again before its power cycle.
+    power_cycles_.Record(path);
+    ShowUpdated();
   } else {
-    pnl_Descript_2->SetText("");
-    pnl_Descript_3->SetText("Update Fail!");
+    ShowUpdateFailed();
   }
   btn_Exit->SetEnabled(true);
   UpdateBusy = 0;
@@ -38,6 +36,18 @@ void TForm1::btn_updClick(void*) {
     refresh_deferred_ = false;
     btn_RefreshClick(btn_Refresh);
   }
+}
+
+void TForm1::ShowUpdated() {
+  pnl_Descript_2->SetText(kPowerCycleLine);
+  pnl_Descript_4->SetText(kUpdatedLine);
+  btn_upd->SetVisible(false);
+  btn_Exit->SetVisible(true);
+}
+
+void TForm1::ShowUpdateFailed() {
+  pnl_Descript_2->SetText("");
+  pnl_Descript_3->SetText("Update Fail!");
 }
 
 }  // namespace qvb
