@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <new>
 
 #include "app/tform1.h"
 #include "tests/app/window_rig.h"
@@ -169,6 +170,69 @@ TEST_F(PowerCycleTest, FailedUpdateIsFollowedByTheDeferredRefresh) {
   EXPECT_EQ(refreshes + 1, form.refreshes());
   EXPECT_EQ(kUpdateRequired, Lines());
   EXPECT_TRUE(form.btn_upd->Visible() && form.btn_upd->Enabled());
+}
+
+// --- an exception inside the update -------------------------------------------------------------
+
+// The bridge behind a host that runs out of memory at the n-th WRITE BUFFER.
+class ThrowingHost : public ScsiHost {
+ public:
+  ThrowingHost(virt::VirtualBridge& bridge, int throw_at_write)
+      : bridge_(bridge), remaining_(throw_at_write) {}
+  std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override {
+    auto inner = bridge_.Open(path, share);
+    if (!inner) return nullptr;
+    return std::make_unique<Device>(*this, std::move(inner));
+  }
+
+ private:
+  class Device : public ScsiDevice {
+   public:
+    Device(ThrowingHost& host, std::unique_ptr<ScsiDevice> inner)
+        : host_(host), inner_(std::move(inner)) {}
+    bool Send(ScsiPassThroughDirect& request, uint32_t& last_error) override {
+      const std::vector<uint8_t> cdb(request.Cdb, request.Cdb + request.CdbLength);
+      if (virt::CommandName(cdb) == "write_buffer" && --host_.remaining_ == 0)
+        throw std::bad_alloc();
+      return inner_->Send(request, last_error);
+    }
+
+   private:
+    ThrowingHost& host_;
+    std::unique_ptr<ScsiDevice> inner_;
+  };
+  virt::VirtualBridge& bridge_;
+  int remaining_;
+};
+
+TEST_F(PowerCycleTest, ExceptionInsideTheUpdateUnlocksTheWindow) {
+  for (const bool removal_during_update : {false, true}) {
+    SCOPED_TRACE(removal_during_update);
+    bridge.devices().clear();
+    auto& form = StartWithUpdateOffered();
+    ThrowingHost host(bridge, 30);
+    ScsiHost* previous = InstallScsiHost(&host);
+    const int refreshes = form.refreshes();
+    if (removal_during_update) {
+      EXPECT_THROW(PressWithRemovalDuringTheUpdate(form), std::bad_alloc);
+      EXPECT_TRUE(Window().TimerArmed(kRefreshTimerId)) << "the deferred refresh was dropped";
+    } else {
+      EXPECT_THROW(tk::headless::Click(form.btn_upd), std::bad_alloc);
+    }
+    InstallScsiHost(previous);
+    tick_ = [] {};
+
+    EXPECT_EQ(0, UpdateBusy);
+    EXPECT_EQ((Texts{"", "", "Update Fail!", "Updating....", ""}), Lines());
+    EXPECT_TRUE(form.btn_Exit->Enabled());
+    EXPECT_EQ(refreshes, form.refreshes()) << "no refresh inside the unwinding";
+
+    // The window is not stuck: a hot-plug event refreshes it.
+    HotPlug();
+    EXPECT_EQ(refreshes + 1, form.refreshes());
+    EXPECT_EQ(kUpdateRequired, Lines());
+    EXPECT_TRUE(form.btn_upd->Visible() && form.btn_upd->Enabled());
+  }
 }
 
 }  // namespace
