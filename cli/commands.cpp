@@ -160,7 +160,7 @@ StatusVerdict Judge(const Session& session, const DiskReport& device, bool none_
       case FirmwareStatus::UpdateRequired:
         return {kExitOk, "update_required"};
       case FirmwareStatus::UpToDate:
-        return {kExitOk, "up_to_date"};
+        return {kExitUpToDate, "up_to_date"};
       case FirmwareStatus::NotSupported:
         return {kExitNotUpdatable, "not_supported"};
     }
