@@ -130,7 +130,9 @@ const char* HelpText() {
          "  4  the device is not updatable (not a QVB886, version unreadable or not supported)\n"
          "  5  several disks are attached and no --device chose one\n"
          "  6  no permission to send the commands (root or administrator rights needed)\n"
-         "  7  nothing to do: the firmware is already up to date (status, update)\n";
+         "  7  nothing to do: the firmware is already up to date (status, update)\n"
+         "  8  the device was updated by this process and has not yet been powered off\n"
+         "     and on: it still reports its old version and is not written again\n";
 }
 
 }  // namespace qvb::cli

@@ -12,6 +12,7 @@ enum ExitCode : int {
   kExitSeveralDevices = 5,  // several disks attached and no --device to choose one
   kExitNoPermission = 6,    // a disk is there but the system refuses the commands
   kExitUpToDate = 7,        // nothing to do: the firmware is already up to date
+  kExitPowerCycle = 8,      // written by this process; waits to be powered off and on
 };
 
 }  // namespace qvb::cli
