@@ -31,6 +31,7 @@ void TForm1::btn_RefreshClick(void*) {
   // enumeration's order.
   const DiskScan scan = ScanBridgeDisks();
   disk_count_ = scan.disk_count;
+  power_cycles_.Observe(scan);  // an updated bridge that has gone waits no more
 
   int listed = 0;
   if (disk_count_ == 0) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/toolkit/toolkit.h"
+#include "firmware/power_cycle.h"
 #include "firmware/update.h"
 
 namespace qvb {
@@ -66,6 +67,9 @@ class TForm1 : public tk::MessageHandler, public UpdateObserver {
   void RegisterUsbNotification();
   // A copy: a refresh run from a message box or message processing may rewrite the table.
   std::string SelectedDevicePath() const;
+  // The two ends of an update: the power-cycle request, or "Update Fail!".
+  void ShowUpdated();
+  void ShowUpdateFailed();
 
   tk::Application& application_;
   std::unique_ptr<tk::Window> window_;
@@ -79,6 +83,8 @@ class TForm1 : public tk::MessageHandler, public UpdateObserver {
   // A refresh that fell due while the Update command ran; it runs once the update has ended.
   bool refresh_deferred_ = false;
   bool updating_ = false;
+  // Bridges this window has updated that have not yet been powered off and on.
+  PowerCycleWatch power_cycles_;
 };
 
 }  // namespace qvb

@@ -123,13 +123,16 @@ const char* HelpText() {
          "an update of anything else. Ctrl-C does not interrupt an update once it has begun.\n"
          "\n"
          "Exit codes:\n"
-         "  0  done, or nothing to do (the firmware is already up to date)\n"
+         "  0  done: update wrote the firmware; status found the update required\n"
          "  1  the update failed, or was not confirmed\n"
          "  2  bad usage, or an unreadable scenario file\n"
          "  3  no device found\n"
          "  4  the device is not updatable (not a QVB886, version unreadable or not supported)\n"
          "  5  several disks are attached and no --device chose one\n"
-         "  6  no permission to send the commands (root or administrator rights needed)\n";
+         "  6  no permission to send the commands (root or administrator rights needed)\n"
+         "  7  nothing to do: the firmware is already up to date (status, update)\n"
+         "  8  the device was updated by this process and has not yet been powered off\n"
+         "     and on: it still reports its old version and is not written again\n";
 }
 
 }  // namespace qvb::cli

@@ -11,6 +11,7 @@
 #include "cli/platform.h"
 #include "cli/virtual_devices.h"
 #include "device/scsi_host.h"
+#include "firmware/power_cycle.h"
 
 #ifndef QVB_VERSION
 #define QVB_VERSION "0.0.0"
@@ -37,6 +38,8 @@ int Run(int argc, const char* const* argv, Console& console) {
 
   ConsoleServices services(console.err);
   Session session{console, options};
+  PowerCycleWatch own_power_cycles;
+  session.power_cycles = console.power_cycles ? console.power_cycles : &own_power_cycles;
   std::ostream discard(nullptr);  // writes fail quietly
   if (options.json) session.report = options.command == Command::Update ? &console.err : &discard;
   std::optional<VirtualDevices> virtual_devices;

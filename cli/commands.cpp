@@ -12,6 +12,7 @@
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "device/identification.h"
+#include "firmware/power_cycle.h"
 #include "firmware/update.h"
 
 namespace qvb::cli {
@@ -27,6 +28,7 @@ struct Survey {
 Survey TakeSurvey(const Session& session, bool read_firmware) {
   Survey survey;
   survey.scan = ScanBridgeDisks();
+  session.power_cycles->Observe(survey.scan);  // an updated bridge that has gone waits no more
   for (const auto& disk : survey.scan.disks)
     survey.disks.push_back(
         DescribeDisk(disk, read_firmware && disk.model_code == kModelCodeQvb886));
@@ -153,14 +155,23 @@ struct StatusVerdict {
   const char* outcome = "";
 };
 
-StatusVerdict Judge(const Session& session, const DiskReport& device, bool none_listed) {
+// The chosen device as the status check found it.
+struct Examined {
+  DiskReport device;
+  // Updated by this process and not yet powered off and on: it still reports its old version.
+  bool power_cycle_pending = false;
+};
+
+StatusVerdict Judge(const Session& session, const Examined& examined, bool none_listed) {
+  const DiskReport& device = examined.device;
   const DeviceStatus& status = device.status;
+  if (examined.power_cycle_pending) return {kExitPowerCycle, "power_cycle_pending"};
   if (status.outcome == StatusRead::Read) {
     switch (status.status) {
       case FirmwareStatus::UpdateRequired:
         return {kExitOk, "update_required"};
       case FirmwareStatus::UpToDate:
-        return {kExitOk, "up_to_date"};
+        return {kExitUpToDate, "up_to_date"};
       case FirmwareStatus::NotSupported:
         return {kExitNotUpdatable, "not_supported"};
     }
@@ -172,18 +183,29 @@ StatusVerdict Judge(const Session& session, const DiskReport& device, bool none_
   return {kExitNotUpdatable, "unreadable"};
 }
 
+// The window's lines for the chosen device.
+WindowLines LinesOf(const Examined& examined) {
+  return examined.power_cycle_pending ? PowerCycleLines() : StatusLines(examined.device.status);
+}
+
 // The chosen device's status, as the window's status check finds it; text written.
-DiskReport Examine(const Session& session, const ScannedDisk& disk, bool none_listed) {
-  DiskReport device = DescribeDisk(disk, true);
+Examined Examine(const Session& session, const ScannedDisk& disk, bool none_listed) {
+  Examined examined;
+  DiskReport& device = examined.device;
+  device = DescribeDisk(disk, true);
   device.disk.model_code = device.status.model_code;
   std::ostream& out = session.human();
   if (none_listed && device.status.model_code == 0) {
     out << "No disk with a recognised bridge was found.\n";
-    return device;
+    return examined;
   }
+  examined.power_cycle_pending = session.power_cycles->Waiting(device.disk.path, device.status);
   WriteDeviceHeader(out, device);
-  WriteLinesText(out, StatusLines(device.status));
-  if (device.status.outcome == StatusRead::NotQvb886) {
+  WriteLinesText(out, LinesOf(examined));
+  if (examined.power_cycle_pending) {
+    out << "The firmware was written and verified; the device runs it once it has been powered "
+           "off and on.\n";
+  } else if (device.status.outcome == StatusRead::NotQvb886) {
     const char* model = ModelText(device.status.model_code);
     out << "The bridge is " << (model ? model : "not recognised") << " (model code "
         << int{device.status.model_code} << "): this program updates only the QVB886.\n";
@@ -191,7 +213,7 @@ DiskReport Examine(const Session& session, const ScannedDisk& disk, bool none_li
     out << "The firmware version could not be read: " << StatusReadError(device.status.outcome)
         << ".\n";
   }
-  return device;
+  return examined;
 }
 
 bool Confirm(const Session& session, const DiskReport& device) {
@@ -254,10 +276,10 @@ int RunStatus(Session& session) {
 
   const Choice choice = Choose(session, survey, false);
   if (!choice.disk) return EmitRefusal(session, document, choice);
-  const DiskReport device = Examine(session, *choice.disk, choice.none_listed);
-  const StatusVerdict verdict = Judge(session, device, choice.none_listed);
-  document.device = &device;
-  document.lines = StatusLines(device.status);
+  const Examined examined = Examine(session, *choice.disk, choice.none_listed);
+  const StatusVerdict verdict = Judge(session, examined, choice.none_listed);
+  document.device = &examined.device;
+  document.lines = LinesOf(examined);
   document.exit_code = verdict.exit_code;
   document.outcome = verdict.outcome;
   return Emit(session, document);
@@ -275,15 +297,18 @@ int RunUpdate(Session& session) {
 
   const Choice choice = Choose(session, survey, true);
   if (!choice.disk) return EmitRefusal(session, document, choice);
-  const DiskReport device = Examine(session, *choice.disk, choice.none_listed);
+  const Examined examined = Examine(session, *choice.disk, choice.none_listed);
+  const DiskReport& device = examined.device;
   document.device = &device;
-  document.lines = StatusLines(device.status);
-  const StatusVerdict verdict = Judge(session, device, choice.none_listed);
+  document.lines = LinesOf(examined);
+  const StatusVerdict verdict = Judge(session, examined, choice.none_listed);
   if (verdict.exit_code != kExitOk || device.status.status != FirmwareStatus::UpdateRequired) {
     // Only a QVB886 that needs the update is written; nothing overrides this.
     document.exit_code = verdict.exit_code;
     document.outcome = verdict.outcome;
-    if (device.status.outcome == StatusRead::Read) {
+    if (examined.power_cycle_pending) {
+      out << "Not updated: power the device off and on first.\n";
+    } else if (device.status.outcome == StatusRead::Read) {
       if (device.status.status == FirmwareStatus::UpToDate)
         out << "Nothing to do: the firmware is up to date.\n";
       else
@@ -326,8 +351,9 @@ int RunUpdate(Session& session) {
         << (document.interrupts == 1 ? " time" : " times") << " while the update ran.\n";
 
   if (result != 0) {
-    document.lines[1] = "Please power off/on your USB device";
-    document.lines[3] = "Successfully updated.";
+    // Until its power cycle the bridge reports its old version: it is not to be written again.
+    session.power_cycles->Record(device.disk.path);
+    document.lines = PowerCycleLines();
     out << "Successfully updated.\nPlease power off/on your USB device\n";
     document.exit_code = kExitOk;
     document.outcome = "updated";

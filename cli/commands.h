@@ -7,6 +7,10 @@
 #include "cli/arguments.h"
 #include "cli/console.h"
 
+namespace qvb {
+class PowerCycleWatch;
+}  // namespace qvb
+
 namespace qvb::cli {
 
 class AccessMonitor;
@@ -14,8 +18,9 @@ class AccessMonitor;
 struct Session {
   Console& console;
   const Options& options;
-  const AccessMonitor* access = nullptr;  // the real devices' refusals; null with --virtual
-  bool privileged = true;                 // false: the privilege note is due
+  const AccessMonitor* access = nullptr;    // the real devices' refusals; null with --virtual
+  bool privileged = true;                   // false: the privilege note is due
+  PowerCycleWatch* power_cycles = nullptr;  // bridges updated and not yet powered off and on
 
   // The report for people. With --json the document alone goes to standard output; list and
   // status then report nothing else, and update keeps its warning, prompt and progress on

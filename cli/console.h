@@ -4,6 +4,10 @@
 #include <istream>
 #include <ostream>
 
+namespace qvb {
+class PowerCycleWatch;
+}  // namespace qvb
+
 namespace qvb::cli {
 
 struct Console {
@@ -16,6 +20,9 @@ struct Console {
   // Whether this process may send vendor commands to real disks; the platform's check when
   // null. Not asked with --virtual.
   bool (*has_device_privileges)() = nullptr;
+  // The bridges this process has updated, kept from one command to the next; with null, a run
+  // keeps its own (one command per process, as main() runs it).
+  PowerCycleWatch* power_cycles = nullptr;
 };
 
 }  // namespace qvb::cli

@@ -3,6 +3,7 @@
 #include "cli/json_writer.h"
 #include "device/enumeration.h"
 #include "device/identification.h"
+#include "firmware/power_cycle.h"
 
 namespace qvb::cli {
 
@@ -84,6 +85,13 @@ WindowLines NoDeviceLines() {
   WindowLines lines;
   lines[2] = "No compatible USB device were found.";
   lines[3] = "Please plug a compatible USB device.";
+  return lines;
+}
+
+WindowLines PowerCycleLines() {
+  WindowLines lines;
+  lines[1] = kPowerCycleLine;
+  lines[3] = kUpdatedLine;
   return lines;
 }
 

@@ -55,6 +55,8 @@ const char* StatusReadError(StatusRead outcome);
 // The lines of the status check's outcome on one device.
 WindowLines StatusLines(const DeviceStatus& status);
 WindowLines NoDeviceLines();
+// What the Update command leaves after a success, and shows until the device's power cycle.
+WindowLines PowerCycleLines();
 WindowLines SeveralDevicesLines();
 
 void WriteDiskJson(JsonWriter& json, const DiskReport& report);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace qvb {
 
@@ -36,6 +37,9 @@ class DiskInterfaces {
   // itself; on Linux the marker of the driver behind the node, "" when it is not known. Valid as
   // long as `device_path` is.
   virtual const char* BusText(const char* device_path) = 0;
+  // The USB serial number of the device behind a path that a walk returned (in any letter case),
+  // "" when the host tells none. On Windows the serial is part of the path already.
+  virtual std::string SerialNumber(const char* /*device_path*/) { return ""; }
 };
 
 // The host's own implementation (linked in from device/win32 or device/linux).

@@ -15,7 +15,11 @@ void TForm1::CheckFirmwareStatus() {
   const DeviceStatus device = ReadDeviceStatus(path.c_str());
   bridge_model_code_ = device.model_code;
 
-  if (device.outcome == StatusRead::Read) {
+  if (power_cycles_.Waiting(path, device)) {
+    // Written and verified by this run: until it is powered off and on the bridge still reports
+    // its old version. It keeps what the Update command left and is not offered the update again.
+    ShowUpdated();
+  } else if (device.outcome == StatusRead::Read) {
     // 8-9
     const std::string text = VersionText(device.version);
     switch (device.status) {

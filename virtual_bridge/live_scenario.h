@@ -38,6 +38,9 @@ class LiveScenario : public ScsiHost, public DiskInterfaces {
   std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override;
   std::unique_ptr<DiskInterfaceWalk> Walk() override;
   const char* BusText(const char* device_path) override { return bridge_.BusText(device_path); }
+  std::string SerialNumber(const char* device_path) override {
+    return bridge_.SerialNumber(device_path);
+  }
 
   VirtualBridge& bridge() { return bridge_; }
   const std::string& file() const { return file_; }

@@ -139,6 +139,11 @@ DeviceModel* VirtualBridge::Find(const std::string& path) {
   return nullptr;
 }
 
+std::string VirtualBridge::SerialNumber(const char* device_path) {
+  const DeviceModel* model = device_path ? Find(device_path) : nullptr;
+  return model ? model->serial : "";
+}
+
 std::vector<std::string> VirtualBridge::CommandNames() const {
   std::vector<std::string> names;
   for (const auto& r : requests_) names.push_back(CommandName(r.cdb));

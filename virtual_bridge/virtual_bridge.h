@@ -41,6 +41,8 @@ struct DeviceModel {
   // The disk-interface list: the detail call for this device's interface fails, which ends
   // the walk there.
   bool detail_fails = false;
+  // The USB serial number the disk-interface list tells for this device; "" for none.
+  std::string serial;
 };
 
 // A QVB886 at the given version on a USB mass-storage path.
@@ -97,6 +99,7 @@ class VirtualBridge : public ScsiHost, public DiskInterfaces {
   // is made unavailable. A device's path is its own bus text.
   std::unique_ptr<DiskInterfaceWalk> Walk() override;
   const char* BusText(const char* device_path) override { return device_path; }
+  std::string SerialNumber(const char* device_path) override;
   void SetInterfaceListAvailable(bool available) { interface_list_available_ = available; }
   int walks() const { return walks_; }
 

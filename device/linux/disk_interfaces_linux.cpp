@@ -12,6 +12,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kMaxAncestors = 64;
+constexpr std::size_t kMaxSerialLength = 512;  // a USB string descriptor is far shorter
 
 // "sgN" with N decimal; -1 for any other name.
 int SgNumber(const std::string& name) {
@@ -47,27 +48,67 @@ bool Within(const fs::path& path, const fs::path& top) {
   return true;
 }
 
-// The marker of the first bus driver of ours bound to the SCSI device or one of its parents.
-const char* MarkerOf(const fs::path& sysfs_root, const fs::path& scsi_device) {
+// The first bus driver of ours bound to the SCSI device or one of its parents, and where.
+struct BusDriver {
+  const char* marker = "";
+  fs::path bound;  // the device folder the driver is bound to; empty when none was found
+};
+
+BusDriver FindBusDriver(const fs::path& sysfs_root, const fs::path& scsi_device) {
   std::error_code ec;
   const fs::path device = fs::canonical(scsi_device, ec);
-  if (ec) return "";
+  if (ec) return {};
   fs::path top = fs::canonical(sysfs_root / "devices", ec);
   if (ec) top = fs::canonical(sysfs_root, ec);
-  if (ec) return "";
+  if (ec) return {};
   fs::path at = device;
   for (int depth = 0; depth < kMaxAncestors && Within(at, top); ++depth) {
     const fs::path driver = at / "driver";
     if (fs::is_symlink(driver, ec)) {
       const fs::path target = fs::read_symlink(driver, ec);
       if (!ec) {
-        if (const char* marker = MarkerOfDriver(target.filename().string())) return marker;
+        if (const char* marker = MarkerOfDriver(target.filename().string())) return {marker, at};
       }
     }
     if (at == top || !at.has_parent_path() || at.parent_path() == at) break;
     at = at.parent_path();
   }
-  return "";
+  return {};
+}
+
+const char* MarkerOf(const fs::path& sysfs_root, const fs::path& scsi_device) {
+  return FindBusDriver(sysfs_root, scsi_device).marker;
+}
+
+// The serial number of the USB device behind a SCSI device: usb-storage and uas are bound to one
+// of its interfaces, and the serial is an attribute of the device above that interface. "" when
+// the disk is not on USB or its device has no serial. The text comes from the device: it is
+// read up to a bound and only ever compared.
+std::string SerialOf(const fs::path& sysfs_root, const fs::path& scsi_device) {
+  const BusDriver bus = FindBusDriver(sysfs_root, scsi_device);
+  if (bus.bound.empty() || std::strcmp(bus.marker, "sbp2") == 0) return "";
+  std::ifstream in(bus.bound.parent_path() / "serial", std::ios::binary);
+  if (!in) return "";
+  std::string serial(kMaxSerialLength, '\0');
+  in.read(serial.data(), static_cast<std::streamsize>(serial.size()));
+  serial.resize(static_cast<std::size_t>(in.gcount()));
+  while (!serial.empty() && std::isspace(static_cast<unsigned char>(serial.back())))
+    serial.pop_back();
+  return serial;
+}
+
+// The scsi_generic name ("sg3") of a <dev root>/sgN path in any letter case, or "".
+std::string SgNameOf(const std::string& dev_root, const char* device_path) {
+  if (!device_path) return "";
+  const std::string prefix = dev_root + "/";
+  if (std::strlen(device_path) <= prefix.size()) return "";
+  for (std::size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(device_path[i])) !=
+        std::tolower(static_cast<unsigned char>(prefix[i])))
+      return "";
+  std::string name = device_path + prefix.size();
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return SgNumber(name) < 0 ? "" : name;
 }
 
 class SysfsWalk : public DiskInterfaceWalk {
@@ -100,7 +141,8 @@ bool SysfsDiskInterfaces::ListDisks(std::vector<SysfsDisk>& disks) const {
     if (number < 0) continue;
     const fs::path scsi_device = class_dir / name / "device";
     if (!IsDiskType(scsi_device)) continue;
-    disks.push_back({number, dev_root_ + "/" + name, MarkerOf(root, scsi_device)});
+    disks.push_back(
+        {number, dev_root_ + "/" + name, MarkerOf(root, scsi_device), SerialOf(root, scsi_device)});
   }
   std::sort(disks.begin(), disks.end(),
             [](const SysfsDisk& a, const SysfsDisk& b) { return a.sg_number < b.sg_number; });
@@ -116,16 +158,16 @@ std::unique_ptr<DiskInterfaceWalk> SysfsDiskInterfaces::Walk() {
 const char* SysfsDiskInterfaces::BusText(const char* device_path) {
   if (!device_path) return "";
   // The refresh may have lower-cased the path: compare the folder without regard to case.
-  const std::string prefix = dev_root_ + "/";
-  if (std::strlen(device_path) <= prefix.size()) return device_path;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(device_path[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i])))
-      return device_path;
-  std::string name = device_path + prefix.size();
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (SgNumber(name) < 0) return device_path;
+  const std::string name = SgNameOf(dev_root_, device_path);
+  if (name.empty()) return device_path;
   return MarkerOf(fs::path(sysfs_root_),
+                  fs::path(sysfs_root_) / "class" / "scsi_generic" / name / "device");
+}
+
+std::string SysfsDiskInterfaces::SerialNumber(const char* device_path) {
+  const std::string name = SgNameOf(dev_root_, device_path);
+  if (name.empty()) return "";
+  return SerialOf(fs::path(sysfs_root_),
                   fs::path(sysfs_root_) / "class" / "scsi_generic" / name / "device");
 }
 

@@ -12,6 +12,7 @@
 #include "cli/cli.h"
 #include "device/disk_interfaces.h"
 #include "device/scsi_host.h"
+#include "firmware/power_cycle.h"
 #include "tests/cli/json_reader.h"
 #include "tests/support/fake_system.h"
 #include "virtual_bridge/scenario.h"
@@ -45,9 +46,11 @@ inline bool Privileged() {
   return true;
 }
 
-// Runs qvb886-fwupdate with `args`, `input` on standard input. Pauses are simulated.
+// Runs qvb886-fwupdate with `args`, `input` on standard input. Pauses are simulated. Runs that
+// share `power_cycles` are commands of one process; without it each run is a process of its own.
 inline Result RunCli(const std::vector<std::string>& args, const std::string& input = "",
-                     Terminal terminal = {}, bool (*privileges)() = Privileged) {
+                     Terminal terminal = {}, bool (*privileges)() = Privileged,
+                     PowerCycleWatch* power_cycles = nullptr) {
   qvb::testing::FakeSystem system;
   std::vector<const char*> argv{"qvb886-fwupdate"};
   for (const auto& arg : args) argv.push_back(arg.c_str());
@@ -58,6 +61,7 @@ inline Result RunCli(const std::vector<std::string>& args, const std::string& in
   console.out_terminal = terminal.out;
   console.err_terminal = terminal.err;
   console.has_device_privileges = privileges;
+  console.power_cycles = power_cycles;
   Result result;
   result.code = Run(static_cast<int>(argv.size()), argv.data(), console);
   result.out = out.str();

@@ -45,6 +45,12 @@ class FakeSysfs {
     fs::create_symlink(fs::relative(target, at), at / "driver");
   }
 
+  // Writes the attribute file `name` of the device folder `device` (below devices/).
+  void WriteAttribute(const std::string& device, const std::string& name,
+                      const std::string& value) {
+    std::ofstream(root_ / "devices" / device / name, std::ios::binary) << value;
+  }
+
   // A SCSI device of peripheral type `type` below `parent` with its generic node sgN.
   void AddScsiDevice(const std::string& parent, const std::string& hctl, int type, int sg) {
     const std::string host = "host" + hctl.substr(0, hctl.find(':'));
@@ -113,6 +119,34 @@ TEST_F(SysfsDiskInterfacesTest, ListsDisksBySgNumberWithTheirBusMarker) {
     EXPECT_EQ(expected[i].second, entry.bus_text);
   }
   EXPECT_FALSE(walk->Read(static_cast<uint32_t>(expected.size()), entry));
+}
+
+TEST_F(SysfsDiskInterfacesTest, UsbSerialNumberComesFromTheDeviceAboveTheBoundInterface) {
+  const std::string usb = kUsbHost;
+  sysfs.WriteAttribute(usb, "serial", "0000:00:14.0\n");  // the root hub's, never a disk's
+  sysfs.WriteAttribute(usb + "/2-1", "serial", "QVB886000001\n");
+  sysfs.WriteAttribute(usb + "/2-2", "serial", "QVB886000002");
+  // 2-4 has no serial; the firewire disk and the SATA disk are not on USB.
+  sysfs.WriteAttribute(std::string(kFirewire), "serial", "not-usb\n");
+
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"/dev/sg0", "QVB886000002"},
+      {"/dev/sg1", ""},
+      {"/dev/sg2", "QVB886000001"},
+      {"/dev/sg4", ""},
+      {"/dev/sg10", ""},
+  };
+  std::vector<linux_host::SysfsDisk> disks;
+  ASSERT_TRUE(interfaces.ListDisks(disks));
+  std::vector<std::pair<std::string, std::string>> listed;
+  for (const auto& d : disks) listed.emplace_back(d.device_path, d.serial);
+  EXPECT_EQ(expected, listed);
+
+  for (const auto& [path, serial] : expected)
+    EXPECT_EQ(serial, interfaces.SerialNumber(path.c_str()));
+  EXPECT_EQ("QVB886000001", interfaces.SerialNumber("/DEV/SG2")) << "the refresh lower-cases";
+  EXPECT_EQ("", interfaces.SerialNumber("/dev/sda"));
+  EXPECT_EQ("", interfaces.SerialNumber(nullptr));
 }
 
 TEST_F(SysfsDiskInterfacesTest, EnumerationKeepsUsbUasAndSbp2DisksOnly) {

@@ -379,6 +379,34 @@ TEST_F(VirtualProgramTest, UpdateWritesTheCarriedImageIntoTheFlash) {
       std::all_of(written.begin() + kDownload, written.end(), [](uint8_t b) { return b == 0xFF; }));
 }
 
+TEST_F(VirtualProgramTest, HotPlugAfterAnUpdateStillAsksForThePowerCycle) {
+  ASSERT_TRUE(Start(Device("133.1.0.3")));
+  ASSERT_TRUE(WaitForMainWindow(program, window));
+  ASSERT_TRUE(Read(window).update_enabled);
+  Click(window.update());
+  ASSERT_TRUE(WaitForLine(window, 4, "Successfully updated.", 30000));
+
+  // The bridge is still attached and, not yet powered off and on, still reports 133.1.0.3.
+  // A refresh empties every line first: a marker in line 1 shows when one has run.
+  SetText(window.line(1), "marker");
+  ASSERT_EQ(TextOf(window.line(1)), "marker");
+  const auto posted = Replug(Device("133.1.0.3"));
+  ASSERT_TRUE(WaitForLine(window, 1, "", 5000)) << "no refresh after the hot-plug event";
+  EXPECT_GE(Elapsed(posted), 450);
+  const auto waiting = [&] {
+    const State state = Read(window);
+    return state.lines[1] == "Please power off/on your USB device" &&
+           state.lines[3] == "Successfully updated." && !state.update_visible && state.exit_visible;
+  };
+  EXPECT_TRUE(WaitUntil(waiting, 10000)) << "the refresh offered the update again";
+  const State state = Read(window);
+  ExpectLines(state, {"", "Please power off/on your USB device", "", "Successfully updated.", ""});
+  EXPECT_FALSE(state.update_visible);
+  EXPECT_TRUE(state.exit_visible && state.exit_enabled);
+  Screenshot("virtual_power_cycle_pending");
+  CloseAndExpectResultZero(program, window);
+}
+
 TEST_F(VirtualProgramTest, FailedUpdateSaysSoAndLeavesTheFlashAlone) {
   ASSERT_TRUE(Start(Device("133.1.0.3") + "fault = write_buffer check_condition\n"));
   ASSERT_TRUE(WaitForMainWindow(program, window));

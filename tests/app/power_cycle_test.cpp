@@ -1,0 +1,239 @@
+// A bridge the window has written and verified waits for its power cycle: until it has been
+// missing from an enumeration or reports the written version, every refresh shows what the
+// Update command left and offers no second update.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <new>
+
+#include "app/tform1.h"
+#include "tests/app/window_rig.h"
+
+namespace qvb {
+namespace {
+
+using Texts = std::vector<std::string>;
+
+const Texts kUpdated{"", "Please power off/on your USB device", "", "Successfully updated.", ""};
+const Texts kNoDevice{"", "", "No compatible USB device were found.",
+                      "Please plug a compatible USB device.", ""};
+const Texts kUpdateRequired{"", "", "Firmware version: 133.01.00.03", "Status: Update required",
+                            ""};
+const Texts kUpToDate{"", "", "Firmware version: 133.01.00.06", "Status: Up to date", ""};
+
+class PowerCycleTest : public testing::WindowRig {
+ protected:
+  TForm1& StartWithUpdateOffered(const std::string& serial = "") {
+    AttachQvb886(1, {133, 1, 0, 3});
+    bridge.devices().back().serial = serial;
+    auto& form = Start();
+    EXPECT_TRUE(form.btn_upd->Visible() && form.btn_upd->Enabled());
+    return form;
+  }
+  // Presses Update; a removal-complete event comes with the first message processing and the
+  // clock runs on 100 ms at each, so the refresh timer falls due while the update runs.
+  void PressWithRemovalDuringTheUpdate(TForm1& form) {
+    app.Queue([&] { Window().Deliver(tk::kWmDeviceChange, tk::kDbtDeviceRemoveComplete); });
+    tick_ = [this] {
+      app.AdvanceClock(100);
+      app.Queue(tick_);
+    };
+    app.Queue(tick_);
+    ASSERT_TRUE(tk::headless::Click(form.btn_upd));
+    tick_ = [] {};
+  }
+  // A hot-plug event and the refresh 500 ms later.
+  void HotPlug() {
+    Window().Deliver(tk::kWmDeviceChange, tk::kDbtDevNodesChanged);
+    app.RunFor(600);
+  }
+  void ExpectWaiting(TForm1& form) {
+    EXPECT_EQ(kUpdated, Lines());
+    EXPECT_FALSE(form.btn_upd->Visible());
+    EXPECT_TRUE(form.btn_Exit->Visible());
+    EXPECT_TRUE(form.btn_Exit->Enabled());
+    EXPECT_FALSE(tk::headless::Click(form.btn_upd)) << "the update is offered again";
+  }
+  void SetVersion(std::array<uint8_t, 4> version) {
+    auto* model = bridge.Find(testing::UsbPath(1));
+    ASSERT_NE(nullptr, model);
+    std::copy(version.begin(), version.end(), model->info->begin() + 12);
+  }
+  int Writes() const {
+    const auto names = bridge.CommandNames();
+    return static_cast<int>(std::count(names.begin(), names.end(), "write_buffer"));
+  }
+
+  std::function<void()> tick_;
+};
+
+TEST_F(PowerCycleTest, DeferredRefreshAfterASuccessfulUpdateKeepsTheSuccessTexts) {
+  auto& form = StartWithUpdateOffered();
+  const int refreshes = form.refreshes();
+  PressWithRemovalDuringTheUpdate(form);
+  ASSERT_EQ(refreshes + 1, form.refreshes()) << "the deferred refresh ran";
+  ExpectWaiting(form);
+  EXPECT_EQ(0, UpdateBusy);
+}
+
+TEST_F(PowerCycleTest, LaterHotPlugRefreshesKeepWaitingWhileTheDeviceStays) {
+  auto& form = StartWithUpdateOffered();
+  ASSERT_TRUE(tk::headless::Click(form.btn_upd));
+  bridge.ClearRequests();
+  for (int event = 0; event < 3; ++event) {
+    SCOPED_TRACE(event);
+    const int refreshes = form.refreshes();
+    HotPlug();
+    ASSERT_EQ(refreshes + 1, form.refreshes());
+    ExpectWaiting(form);
+  }
+  EXPECT_EQ(0, Writes());
+  EXPECT_GT(bridge.requests().size(), 0u) << "the refreshes did look at the bridge";
+}
+
+TEST_F(PowerCycleTest, GoneAndBackItsRealVersionDecidesAgain) {
+  struct Case {
+    std::array<uint8_t, 4> version_on_return;
+    Texts lines;
+    bool update_offered;
+  };
+  const Case cases[] = {
+      // The power cycle did not take: the update is offered again.
+      {{133, 1, 0, 3}, kUpdateRequired, true},
+      {{133, 1, 0, 6}, kUpToDate, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.version_on_return[3]));
+    bridge.devices().clear();
+    auto& form = StartWithUpdateOffered();
+    ASSERT_TRUE(tk::headless::Click(form.btn_upd));
+
+    const virt::DeviceModel unplugged = bridge.devices().front();
+    bridge.devices().clear();
+    HotPlug();
+    EXPECT_EQ(kNoDevice, Lines());
+
+    bridge.devices().push_back(unplugged);
+    SetVersion(c.version_on_return);
+    HotPlug();
+    EXPECT_EQ(c.lines, Lines());
+    EXPECT_EQ(c.update_offered, form.btn_upd->Visible() && form.btn_upd->Enabled());
+  }
+}
+
+TEST_F(PowerCycleTest, ReportingTheWrittenVersionEndsTheWaitWithoutAnUnplug) {
+  auto& form = StartWithUpdateOffered();
+  ASSERT_TRUE(tk::headless::Click(form.btn_upd));
+  SetVersion({133, 1, 0, 6});  // powered off and on between two enumerations
+  HotPlug();
+  EXPECT_EQ(kUpToDate, Lines());
+  // It waits no more: an older version now is that of another bridge on the same path.
+  SetVersion({133, 1, 0, 3});
+  HotPlug();
+  EXPECT_EQ(kUpdateRequired, Lines());
+  EXPECT_TRUE(form.btn_upd->Visible() && form.btn_upd->Enabled());
+}
+
+TEST_F(PowerCycleTest, SerialNumberTellsAnotherDiskOnTheSamePath) {
+  struct Case {
+    const char* serial_after;
+    bool waiting;
+  };
+  const Case cases[] = {
+      {"A1B2", true},
+      {"", true},  // a serial that cannot be read proves nothing
+      {"C3D4", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.serial_after);
+    bridge.devices().clear();
+    auto& form = StartWithUpdateOffered("A1B2");
+    ASSERT_TRUE(tk::headless::Click(form.btn_upd));
+    bridge.devices().front().serial = c.serial_after;
+    HotPlug();
+    if (c.waiting) {
+      ExpectWaiting(form);
+    } else {
+      EXPECT_EQ(kUpdateRequired, Lines());
+      EXPECT_TRUE(form.btn_upd->Visible() && form.btn_upd->Enabled());
+    }
+  }
+}
+
+TEST_F(PowerCycleTest, FailedUpdateIsFollowedByTheDeferredRefresh) {
+  auto& form = StartWithUpdateOffered();
+  // Every piece is written (and messages processed after each), but the read-back differs.
+  bridge.devices().front().bad_cells = {0};
+  const int refreshes = form.refreshes();
+  PressWithRemovalDuringTheUpdate(form);
+  EXPECT_EQ(refreshes + 1, form.refreshes());
+  EXPECT_EQ(kUpdateRequired, Lines());
+  EXPECT_TRUE(form.btn_upd->Visible() && form.btn_upd->Enabled());
+}
+
+// --- an exception inside the update -------------------------------------------------------------
+
+// The bridge behind a host that runs out of memory at the n-th WRITE BUFFER.
+class ThrowingHost : public ScsiHost {
+ public:
+  ThrowingHost(virt::VirtualBridge& bridge, int throw_at_write)
+      : bridge_(bridge), remaining_(throw_at_write) {}
+  std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override {
+    auto inner = bridge_.Open(path, share);
+    if (!inner) return nullptr;
+    return std::make_unique<Device>(*this, std::move(inner));
+  }
+
+ private:
+  class Device : public ScsiDevice {
+   public:
+    Device(ThrowingHost& host, std::unique_ptr<ScsiDevice> inner)
+        : host_(host), inner_(std::move(inner)) {}
+    bool Send(ScsiPassThroughDirect& request, uint32_t& last_error) override {
+      const std::vector<uint8_t> cdb(request.Cdb, request.Cdb + request.CdbLength);
+      if (virt::CommandName(cdb) == "write_buffer" && --host_.remaining_ == 0)
+        throw std::bad_alloc();
+      return inner_->Send(request, last_error);
+    }
+
+   private:
+    ThrowingHost& host_;
+    std::unique_ptr<ScsiDevice> inner_;
+  };
+  virt::VirtualBridge& bridge_;
+  int remaining_;
+};
+
+TEST_F(PowerCycleTest, ExceptionInsideTheUpdateUnlocksTheWindow) {
+  for (const bool removal_during_update : {false, true}) {
+    SCOPED_TRACE(removal_during_update);
+    bridge.devices().clear();
+    auto& form = StartWithUpdateOffered();
+    ThrowingHost host(bridge, 30);
+    ScsiHost* previous = InstallScsiHost(&host);
+    const int refreshes = form.refreshes();
+    if (removal_during_update) {
+      EXPECT_THROW(PressWithRemovalDuringTheUpdate(form), std::bad_alloc);
+      EXPECT_TRUE(Window().TimerArmed(kRefreshTimerId)) << "the deferred refresh was dropped";
+    } else {
+      EXPECT_THROW(tk::headless::Click(form.btn_upd), std::bad_alloc);
+    }
+    InstallScsiHost(previous);
+    tick_ = [] {};
+
+    EXPECT_EQ(0, UpdateBusy);
+    EXPECT_EQ((Texts{"", "", "Update Fail!", "Updating....", ""}), Lines());
+    EXPECT_TRUE(form.btn_Exit->Enabled());
+    EXPECT_EQ(refreshes, form.refreshes()) << "no refresh inside the unwinding";
+
+    // The window is not stuck: a hot-plug event refreshes it.
+    HotPlug();
+    EXPECT_EQ(refreshes + 1, form.refreshes());
+    EXPECT_EQ(kUpdateRequired, Lines());
+    EXPECT_TRUE(form.btn_upd->Visible() && form.btn_upd->Enabled());
+  }
+}
+
+}  // namespace
+}  // namespace qvb
