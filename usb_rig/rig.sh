@@ -93,8 +93,9 @@ QVB_BUSYBOX='$busybox'
 QVB_RIG_MODE='$mode'
 QVB_RIG_ONLY='$only'
 QVB_RIG_RESULTS='$results'
-QVB_RIG_GUEST_SCRIPT='$([ "$mode" = wine32 ] && echo wine32.sh || echo suite.sh)'
+QVB_RIG_GUEST_SCRIPT='${QVB_RIG_GUEST_SCRIPT:-$([ "$mode" = wine32 ] && echo wine32.sh || echo suite.sh)}'
 QVB_RIG_CTEST_ARGS='$ctest_args'
+QVB_RIG_WINEDEBUG='${WINEDEBUG:-}'
 ENV
 
 accel_args=(-accel tcg,thread=multi -cpu max)
