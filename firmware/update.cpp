@@ -94,10 +94,13 @@ int DownloadWithLoader(const char* path, uint32_t base_offset, const uint8_t* da
     System().Sleep(kControlSettleMs);
     Descriptor descriptor;
     if (!ReadDescriptor(path, descriptor) || descriptor.boundary != kBoundaryReady) return 0;
+    // As on the normal path: a size beyond the data the pieces are taken from, or none at
+    // all, fails the download before any piece is written.
     const uint32_t size = RoundUp(descriptor.capacity, 512);
+    if (size == 0 || size > data_size) return 0;
     AlignedBuffer transfer;
-    if (!transfer.Allocate(std::max(size, placed))) return 0;
-    std::memcpy(transfer.data(), data, placed);
+    if (!transfer.Allocate(size)) return 0;
+    std::memcpy(transfer.data(), data, std::min(placed, size));
     if (WritePieces(path, base_offset, transfer.data(), size, false, observer, attempt)) return 1;
   }
   return 0;

@@ -214,5 +214,42 @@ TEST_F(LoaderPathTest, FirstDescriptorMustAskForTheLoader) {
   }
 }
 
+// The size the bridge reports after the loader is bounded by the data the pieces come from,
+// as on the normal path: a refused size ends the download before any piece and without
+// another try.
+TEST_F(LoaderPathTest, DownloadSizeAfterTheLoaderIsBoundedByTheData) {
+  struct Case {
+    const char* what;
+    uint32_t capacity;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"capacity 0", 0, false},
+      {"one byte beyond the staging area", kStagingAreaSize + 1, false},
+      {"largest capacity a descriptor holds", 0xFFFFFF, false},
+      {"the whole staging area", kStagingAreaSize, true},
+  };
+  const std::vector<uint8_t> staging(kStagingAreaSize, 0x33);
+  for (const auto& c : cases) {
+    virt::VirtualBridge fresh({virt::MakeQvb886(kPath, {133, 1, 0, 3})});
+    (*fresh.devices()[0].info)[6] = 0;
+    fresh.devices()[0].capacity = c.capacity;
+    testing::ScopedScsiHost<virt::VirtualBridge> scope{fresh};
+    EXPECT_EQ(c.accepted ? 1 : 0,
+              DownloadFirmware(kPath, 0, staging.data(), kStagingAreaSize, kDownloadLength, 1))
+        << c.what;
+    int loader = 0, controls = 0, pieces = 0;
+    for (const auto& r : fresh.requests()) {
+      const std::string name = virt::CommandName(r.cdb);
+      if (name == "write_buffer" && r.cdb[1] == 0x06) ++loader;
+      if (name == "write_buffer" && r.cdb[1] == 0x0E) ++pieces;
+      if (name == "control") ++controls;
+    }
+    EXPECT_EQ(1, loader) << c.what;
+    EXPECT_EQ(1, controls) << c.what << ": no further try after a refused size";
+    EXPECT_EQ(c.accepted ? 512 : 0, pieces) << c.what;
+  }
+}
+
 }  // namespace
 }  // namespace qvb
