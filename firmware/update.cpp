@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "device/aligned_buffer.h"
@@ -68,6 +69,24 @@ bool SameInCompareWindow(const uint8_t* reference, const uint8_t* read_back, uin
     if (InCompareWindow(i) && reference[i] != read_back[i]) return false;
   return true;
 }
+
+// Holds sleep back for its lifetime: a machine that suspends half-way through the writes leaves
+// the bridge with half an image. Without it the update still goes on.
+class SleepInhibition {
+ public:
+  SleepInhibition() {
+    std::string reason;
+    held_ = System().InhibitSleep(reason);
+  }
+  ~SleepInhibition() {
+    if (held_) System().AllowSleep();
+  }
+  SleepInhibition(const SleepInhibition&) = delete;
+  SleepInhibition& operator=(const SleepInhibition&) = delete;
+
+ private:
+  bool held_ = false;
+};
 
 int DownloadWithLoader(const char* path, uint32_t base_offset, const uint8_t* data,
                        uint32_t data_size, uint32_t length, UpdateObserver* observer, int attempt) {
@@ -176,6 +195,9 @@ int UpdateFirmware(UpdateObserver* window, const char* path) {
   int transferred = 0;
   if (!ReadBridgeInfo(path, info.data(), kBridgeInfoSize, &transferred)) return 0;
   const int loader = info[6] == 0 ? 1 : 0;
+
+  // The writes begin with the download below.
+  const SleepInhibition awake;
 
   // 5: two attempts at most.
   for (int attempt = 1; attempt <= kUpdateAttempts; ++attempt) {

@@ -29,7 +29,8 @@ class UpdateObserver {
   virtual void OnProgress(UpdatePhase, int /*attempt*/, uint32_t /*done*/, uint32_t /*total*/) {}
 };
 
-// 1 when the image was written and read back equal within the compare window, else 0.
+// 1 when the image was written and read back equal within the compare window, else 0. Sleep is
+// held back from the first write to the end.
 int UpdateFirmware(UpdateObserver* window, const char* path);
 
 // Writes the image from `data` (an area of `data_size` bytes): the bridge's reported capacity,

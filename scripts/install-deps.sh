@@ -23,6 +23,7 @@ PACKAGES=(
   python3
   qemu-system-x86 cpio xz-utils
   libsystemd-shared
+  libsystemd-dev dbus-daemon python3-dbusmock
 )
 
 missing=()

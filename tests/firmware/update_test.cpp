@@ -8,6 +8,7 @@
 #include "device/firmware_image.h"
 #include "firmware/update.h"
 #include "tests/support/fake_system.h"
+#include "tests/support/watching_host.h"
 #include "virtual_bridge/virtual_bridge.h"
 
 namespace qvb {
@@ -249,6 +250,66 @@ TEST_F(LoaderPathTest, DownloadSizeAfterTheLoaderIsBoundedByTheData) {
     EXPECT_EQ(1, controls) << c.what << ": no further try after a refused size";
     EXPECT_EQ(c.accepted ? 512 : 0, pieces) << c.what;
   }
+}
+
+// Sleep is held back for every write and allowed again once the update has ended, whichever
+// way it ends.
+TEST_F(UpdateTest, SleepIsHeldBackForEveryWriteAndAllowedAfter) {
+  struct Case {
+    const char* what;
+    bool loader;
+    std::vector<virt::Fault> faults;
+    int result;
+  };
+  virt::Fault always;
+  always.command = "write_buffer";
+  always.from_request = 10;
+  always.times = -1;
+  virt::Fault vanish;
+  vanish.kind = virt::FaultKind::Vanish;
+  vanish.from_request = 30;
+  const Case cases[] = {
+      {"normal path", false, {}, 1},
+      {"loader path", true, {}, 1},
+      {"a piece fails in both attempts", false, {always}, 0},
+      {"the device vanishes", false, {vanish}, 0},
+  };
+  for (const Case& c : cases) {
+    virt::VirtualBridge fresh({virt::MakeQvb886(kPath, {133, 1, 0, 3})});
+    if (c.loader) (*fresh.devices()[0].info)[6] = 0;
+    for (const auto& fault : c.faults) fresh.AddFault(fault);
+    int writes = 0, writes_awake = 0;
+    testing::WatchingHost watching(fresh, [&](const ScsiPassThroughDirect& request) {
+      if (!testing::IsWriteBuffer(request)) return;
+      ++writes;
+      if (system.sleep_inhibited) ++writes_awake;
+    });
+    testing::ScopedScsiHost<testing::WatchingHost> scope{watching};
+    ScopedLookup lookup(c.loader ? CarriedWithLoader : CarriedWithoutLoader);
+    system.sleep_inhibits = system.sleep_allows = 0;
+
+    EXPECT_EQ(c.result, UpdateFirmware(nullptr, kPath)) << c.what;
+    EXPECT_GT(writes, 0) << c.what;
+    EXPECT_EQ(writes, writes_awake) << c.what;
+    EXPECT_EQ(1, system.sleep_inhibits) << c.what;
+    EXPECT_EQ(1, system.sleep_allows) << c.what;
+    EXPECT_FALSE(system.sleep_inhibited) << c.what;
+  }
+}
+
+TEST_F(UpdateTest, NothingWrittenNothingHeldBack) {
+  model().info.reset();
+  EXPECT_EQ(0, UpdateFirmware(nullptr, kPath));
+  EXPECT_EQ(0, system.sleep_inhibits);
+  EXPECT_EQ(0, system.sleep_allows);
+}
+
+TEST_F(UpdateTest, WithoutSleepInhibitionTheUpdateGoesOn) {
+  system.sleep_refusal = "no logind";
+  EXPECT_EQ(1, UpdateFirmware(nullptr, kPath));
+  EXPECT_TRUE(FlashHoldsImage());
+  EXPECT_EQ(1, system.sleep_inhibits);
+  EXPECT_EQ(0, system.sleep_allows) << "nothing to end";
 }
 
 }  // namespace
