@@ -11,6 +11,7 @@
 #include "device/aligned_buffer.h"
 #include "device/bridge_commands.h"
 #include "device/firmware_image.h"
+#include "device/image_digest.h"
 #include "device/system_services.h"
 
 namespace qvb {
@@ -183,6 +184,12 @@ int UpdateFirmware(UpdateObserver* window, const char* path) {
   if (image_size == 0 || image_size > kStagingAreaSize) return 0;
   staging.assign(kStagingAreaSize, 0);
   if (LoadFirmwareImage(staging.data(), 0, 0) != image_size) return 0;
+  // A damaged image (a flipped bit on disk or in a download) would be written and then
+  // "verified" against the same damaged bytes: it must be the one the build carried.
+  if (!MatchesRecordedDigest(kFirmwareImageName, staging.data(), image_size)) {
+    if (window) window->OnImageDamaged();
+    return 0;
+  }
 
   // 2-3
   const uint32_t rounded = RoundUp(image_size, 256);

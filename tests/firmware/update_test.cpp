@@ -252,6 +252,48 @@ TEST_F(LoaderPathTest, DownloadSizeAfterTheLoaderIsBoundedByTheData) {
   }
 }
 
+// The carried update image with one byte changed, as a damaged executable would carry it.
+FirmwareResource DamagedImage(const char* name) {
+  static const std::vector<uint8_t> damaged = [] {
+    const FirmwareResource carried = FindFirmwareResource(kFirmwareImageName);
+    std::vector<uint8_t> bytes(carried.bytes, carried.bytes + carried.size);
+    bytes[0x5000] ^= 0x10;
+    return bytes;
+  }();
+  if (std::string(name) == kFirmwareImageName)
+    return {true, damaged.data(), static_cast<uint32_t>(damaged.size())};
+  return FindFirmwareResource(name);
+}
+
+// Another carried image, of the same size, under the update image's name.
+FirmwareResource WrongImage(const char* name) {
+  if (std::string(name) == kFirmwareImageName)
+    return FindFirmwareResource("QVB886_FW_133_01_00_03");
+  return FindFirmwareResource(name);
+}
+
+struct DamageSeen : UpdateObserver {
+  int reports = 0;
+  void OnImageDamaged() override { ++reports; }
+};
+
+TEST_F(UpdateTest, AnImageThatIsNotTheOneCarriedIsNeverSent) {
+  for (FirmwareResourceLookup lookup : {DamagedImage, WrongImage}) {
+    bridge.ClearRequests();
+    ScopedLookup damaged(lookup);
+    DamageSeen observer;
+    EXPECT_EQ(0, UpdateFirmware(&observer, kPath));
+    EXPECT_TRUE(bridge.requests().empty()) << "nothing at all reaches the device";
+    EXPECT_EQ(1, observer.reports);
+    EXPECT_EQ(0, system.sleep_inhibits);
+  }
+  // The image as carried passes the same check.
+  bridge.ClearRequests();
+  DamageSeen observer;
+  EXPECT_EQ(1, UpdateFirmware(&observer, kPath));
+  EXPECT_EQ(0, observer.reports);
+}
+
 // Sleep is held back for every write and allowed again once the update has ended, whichever
 // way it ends.
 TEST_F(UpdateTest, SleepIsHeldBackForEveryWriteAndAllowedAfter) {

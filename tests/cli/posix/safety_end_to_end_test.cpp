@@ -1,5 +1,5 @@
-// The built program: a machine without logind gets its update with one note on standard
-// error.
+// The built program: a copy of it whose carried image has one byte changed refuses to write,
+// and a machine without logind gets its update with one note on standard error.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/exit_codes.h"
+#include "cli/progress.h"
 #include "tests/cli/cli_harness.h"
 
 namespace qvb::cli::test {
@@ -63,6 +64,61 @@ Finished RunProgram(const std::string& program, const std::vector<std::string>& 
   fs::remove(out_file, ignored);
   fs::remove(err_file, ignored);
   return run;
+}
+
+// A copy of the built program in a temporary folder, removed with the object.
+class ProgramCopy {
+ public:
+  ProgramCopy() {
+    std::string pattern = (fs::temp_directory_path() / "qvb-copy-XXXXXX").string();
+    if (mkdtemp(pattern.data())) dir_ = pattern;
+    path_ = (dir_ / "qvb886-fwupdate").string();
+    bytes_ = ReadAll(QVB_CLI_BINARY);
+  }
+  ~ProgramCopy() {
+    std::error_code ignored;
+    if (!dir_.empty()) fs::remove_all(dir_, ignored);
+  }
+  ProgramCopy(const ProgramCopy&) = delete;
+  ProgramCopy& operator=(const ProgramCopy&) = delete;
+
+  std::string& bytes() { return bytes_; }
+  const std::string& path() const { return path_; }
+  bool Write() const {
+    std::ofstream(path_, std::ios::binary | std::ios::trunc) << bytes_;
+    fs::permissions(path_, fs::perms::owner_all);
+    return fs::file_size(path_) == bytes_.size();
+  }
+
+ private:
+  fs::path dir_;
+  std::string path_;
+  std::string bytes_;
+};
+
+TEST(SafetyEndToEnd, ACopyWithOneByteOfItsImageChangedWritesNothing) {
+  const std::string image = ReadAll(QVB_FIRMWARE_IMAGE_FILE);
+  ASSERT_EQ(67072u, image.size());
+  ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.3"));
+  const std::vector<std::string> args = {"update", "--yes", "--virtual", scenario.path()};
+
+  ProgramCopy copy;
+  const std::size_t at = copy.bytes().find(image);
+  ASSERT_NE(std::string::npos, at) << "the image is carried as it was made";
+  ASSERT_EQ(std::string::npos, copy.bytes().find(image, at + 1)) << "and only once";
+
+  // The copy as built updates: the copying itself changes nothing.
+  ASSERT_TRUE(copy.Write());
+  const Finished intact = RunProgram(copy.path(), args);
+  EXPECT_EQ(kExitOk, intact.code) << intact.out << intact.err;
+
+  copy.bytes()[at + 0x4321] ^= 0x04;
+  ASSERT_TRUE(copy.Write());
+  const Finished damaged = RunProgram(copy.path(), args);
+  EXPECT_EQ(kExitUpdateFailed, damaged.code) << damaged.out << damaged.err;
+  EXPECT_NE(std::string::npos, damaged.out.find(std::string(kImageDamaged) + "\nUpdate Fail!\n"))
+      << damaged.out;
+  EXPECT_EQ(std::string::npos, damaged.out.find("pieces")) << "no piece was written";
 }
 
 TEST(SafetyEndToEnd, WithoutLogindTheUpdateGoesOnAndSaysSoOnce) {
