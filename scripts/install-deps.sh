@@ -24,6 +24,7 @@ PACKAGES=(
   qemu-system-x86 cpio xz-utils
   libsystemd-shared
   libsystemd-dev dbus-daemon python3-dbusmock
+  help2man groff-base bsdextrautils lintian
 )
 
 missing=()
