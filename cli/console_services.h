@@ -1,5 +1,6 @@
 // The platform services as a console program needs them: message boxes become lines on the
-// error stream (a console tool must not pop up a window), everything else is the platform's.
+// error stream (a console tool must not pop up a window), and so does a sleep that could not
+// be held back; everything else is the platform's.
 #pragma once
 
 #include <ostream>
@@ -28,11 +29,15 @@ class ConsoleServices : public SystemServices {
   bool PostMessage(void* window, uint32_t message, uintptr_t wparam, intptr_t lparam) override {
     return inner_.PostMessage(window, message, wparam, lparam);
   }
+  // The update goes on without it; the user is told once.
+  bool InhibitSleep(std::string& reason) override;
+  void AllowSleep() override { inner_.AllowSleep(); }
 
  private:
   std::ostream& err_;
   SystemServices& inner_;
   SystemServices* previous_;
+  bool sleep_note_given_ = false;
 };
 
 }  // namespace qvb::cli

@@ -25,6 +25,16 @@ std::string AttemptLabel(int attempt) {
 
 const char kInterruptRefused[] =
     "Interrupt refused: the update runs to its end, so that no write is cut off half-way.";
+const char kImageDamaged[] =
+    "The firmware image inside this program is damaged: its SHA-256 is not the one recorded "
+    "when the program was built. Nothing was written to the device; get a fresh copy of the "
+    "program.";
+
+void ProgressView::OnImageDamaged() {
+  EndPhase();
+  stream_ << kImageDamaged << '\n';
+  stream_.flush();
+}
 
 void ProgressView::OnProgress(UpdatePhase phase, int attempt, uint32_t done, uint32_t total) {
   // A new phase, a new attempt, or the loader path starting its pieces again from the first.

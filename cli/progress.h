@@ -19,6 +19,7 @@ class ProgressView : public UpdateObserver {
 
   void ProcessMessages() override { ReportInterrupts(); }
   void OnProgress(UpdatePhase phase, int attempt, uint32_t done, uint32_t total) override;
+  void OnImageDamaged() override;
   // Ends the last phase's line once the procedure has returned.
   void Finish();
 
@@ -44,5 +45,7 @@ class ProgressView : public UpdateObserver {
 
 // The text that tells the user an interrupt was refused.
 extern const char kInterruptRefused[];
+// The reason an update ends when the carried image is not the one the build recorded.
+extern const char kImageDamaged[];
 
 }  // namespace qvb::cli

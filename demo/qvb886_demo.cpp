@@ -26,6 +26,9 @@ class DemoSystem : public qvb::SystemServices {
   bool GetVersion(uint32_t, uint32_t&, uint32_t&) override { return false; }
   void* FindTopLevelWindow(const char*, const char*) override { return nullptr; }
   bool PostMessage(void*, uint32_t, uintptr_t, intptr_t) override { return false; }
+  // Virtual devices only: nothing real is written, so there is no sleep to hold back.
+  bool InhibitSleep(std::string&) override { return true; }
+  void AllowSleep() override {}
 };
 
 void Show(const char* moment, qvb::TForm1& form) {
@@ -36,9 +39,10 @@ void Show(const char* moment, qvb::TForm1& form) {
     if (!line->Text().empty()) std::printf("  %s\n", line->Text().c_str());
   for (int i = 0; i < form.cbb_DeviceList->Count(); ++i)
     std::printf("  list %d: \"%s\"\n", i, form.cbb_DeviceList->Item(i).c_str());
-  std::printf("  [Update: %s] [Exit: %s]\n",
-              form.btn_upd->Visible() ? (form.btn_upd->Enabled() ? "offered" : "disabled") : "hidden",
-              form.btn_Exit->Visible() ? "shown" : "hidden");
+  std::printf(
+      "  [Update: %s] [Exit: %s]\n",
+      form.btn_upd->Visible() ? (form.btn_upd->Enabled() ? "offered" : "disabled") : "hidden",
+      form.btn_Exit->Visible() ? "shown" : "hidden");
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The small platform services the logic needs besides devices: pauses, debug output, the
-// message box with no owner, the version query and the top-level window search and post.
+// message box with no owner, the version query, the top-level window search and post, and
+// keeping the machine awake while firmware is written.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace qvb {
 
@@ -27,6 +29,11 @@ class SystemServices {
   virtual void* FindTopLevelWindow(const char* class_name, const char* title) = 0;
   // PostMessageA; does not wait for the window to handle it.
   virtual bool PostMessage(void* window, uint32_t message, uintptr_t wparam, intptr_t lparam) = 0;
+  // Keeps the machine from sleeping (suspend, and sleep when idle) until AllowSleep. False,
+  // with the reason, when that cannot be had; the caller then goes on without it.
+  virtual bool InhibitSleep(std::string& reason) = 0;
+  // Ends what a successful InhibitSleep began.
+  virtual void AllowSleep() = 0;
 };
 
 SystemServices& PlatformSystemServices();

@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "device/aligned_buffer.h"
 #include "device/bridge_commands.h"
 #include "device/firmware_image.h"
+#include "device/image_digest.h"
 #include "device/system_services.h"
 
 namespace qvb {
@@ -69,6 +71,24 @@ bool SameInCompareWindow(const uint8_t* reference, const uint8_t* read_back, uin
   return true;
 }
 
+// Holds sleep back for its lifetime: a machine that suspends half-way through the writes leaves
+// the bridge with half an image. Without it the update still goes on.
+class SleepInhibition {
+ public:
+  SleepInhibition() {
+    std::string reason;
+    held_ = System().InhibitSleep(reason);
+  }
+  ~SleepInhibition() {
+    if (held_) System().AllowSleep();
+  }
+  SleepInhibition(const SleepInhibition&) = delete;
+  SleepInhibition& operator=(const SleepInhibition&) = delete;
+
+ private:
+  bool held_ = false;
+};
+
 int DownloadWithLoader(const char* path, uint32_t base_offset, const uint8_t* data,
                        uint32_t data_size, uint32_t length, UpdateObserver* observer, int attempt) {
   // 5.1: the loader image must be exactly 64 KiB.
@@ -94,10 +114,13 @@ int DownloadWithLoader(const char* path, uint32_t base_offset, const uint8_t* da
     System().Sleep(kControlSettleMs);
     Descriptor descriptor;
     if (!ReadDescriptor(path, descriptor) || descriptor.boundary != kBoundaryReady) return 0;
+    // As on the normal path: a size beyond the data the pieces are taken from, or none at
+    // all, fails the download before any piece is written.
     const uint32_t size = RoundUp(descriptor.capacity, 512);
+    if (size == 0 || size > data_size) return 0;
     AlignedBuffer transfer;
-    if (!transfer.Allocate(std::max(size, placed))) return 0;
-    std::memcpy(transfer.data(), data, placed);
+    if (!transfer.Allocate(size)) return 0;
+    std::memcpy(transfer.data(), data, std::min(placed, size));
     if (WritePieces(path, base_offset, transfer.data(), size, false, observer, attempt)) return 1;
   }
   return 0;
@@ -161,6 +184,12 @@ int UpdateFirmware(UpdateObserver* window, const char* path) {
   if (image_size == 0 || image_size > kStagingAreaSize) return 0;
   staging.assign(kStagingAreaSize, 0);
   if (LoadFirmwareImage(staging.data(), 0, 0) != image_size) return 0;
+  // A damaged image (a flipped bit on disk or in a download) would be written and then
+  // "verified" against the same damaged bytes: it must be the one the build carried.
+  if (!MatchesRecordedDigest(kFirmwareImageName, staging.data(), image_size)) {
+    if (window) window->OnImageDamaged();
+    return 0;
+  }
 
   // 2-3
   const uint32_t rounded = RoundUp(image_size, 256);
@@ -173,6 +202,9 @@ int UpdateFirmware(UpdateObserver* window, const char* path) {
   int transferred = 0;
   if (!ReadBridgeInfo(path, info.data(), kBridgeInfoSize, &transferred)) return 0;
   const int loader = info[6] == 0 ? 1 : 0;
+
+  // The writes begin with the download below.
+  const SleepInhibition awake;
 
   // 5: two attempts at most.
   for (int attempt = 1; attempt <= kUpdateAttempts; ++attempt) {

@@ -27,9 +27,14 @@ class UpdateObserver {
   virtual void ProcessMessages() {}
   // A piece moved: `done` of `total` pieces of this phase in attempt `attempt` (1 or 2).
   virtual void OnProgress(UpdatePhase, int /*attempt*/, uint32_t /*done*/, uint32_t /*total*/) {}
+  // The carried image is not the one the build recorded; the update ends before anything is
+  // sent to the device.
+  virtual void OnImageDamaged() {}
 };
 
-// 1 when the image was written and read back equal within the compare window, else 0.
+// 1 when the image was written and read back equal within the compare window, else 0. An image
+// whose SHA-256 is not the one the build recorded fails before anything is sent. Sleep is held
+// back from the first write to the end.
 int UpdateFirmware(UpdateObserver* window, const char* path);
 
 // Writes the image from `data` (an area of `data_size` bytes): the bridge's reported capacity,

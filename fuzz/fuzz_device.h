@@ -113,6 +113,8 @@ class QuietSystem : public SystemServices {
   }
   void* FindTopLevelWindow(const char*, const char*) override { return nullptr; }
   bool PostMessage(void*, uint32_t, uintptr_t, intptr_t) override { return false; }
+  bool InhibitSleep(std::string&) override { return true; }
+  void AllowSleep() override {}
 
   uint64_t slept_ms = 0;
   int boxes = 0;

@@ -25,6 +25,8 @@ PACKAGES=(
   python3
   qemu-system-x86 cpio xz-utils
   libsystemd-shared
+  libsystemd-dev dbus-daemon python3-dbusmock
+  help2man groff-base bsdextrautils lintian
 )
 
 missing=()

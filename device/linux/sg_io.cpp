@@ -72,8 +72,11 @@ SgSyscalls& RealSgSyscalls() {
 }
 
 int SgOpenFlags(ShareMode share) {
-  int flags = O_RDWR | O_CLOEXEC;
-  if (share == ShareMode::Exclusive) flags |= O_EXCL | O_NONBLOCK;
+  // O_NONBLOCK on every open: the sg driver otherwise waits in open() for as long as another
+  // process holds the node with O_EXCL (or, for our exclusive open, has it open at all). It
+  // does not make SG_IO asynchronous: that request always waits for its command.
+  int flags = O_RDWR | O_CLOEXEC | O_NONBLOCK;
+  if (share == ShareMode::Exclusive) flags |= O_EXCL;
   return flags;
 }
 

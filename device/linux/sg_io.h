@@ -20,8 +20,9 @@ class SgSyscalls {
 
 SgSyscalls& RealSgSyscalls();
 
-// Open flags for a share mode: read-write; exclusive adds O_EXCL, and O_NONBLOCK so that a
-// node held by another process fails at once instead of blocking the program.
+// Open flags for a share mode: read-write and non-blocking, so that a node held by another
+// process fails the open at once (EBUSY) instead of blocking the program; exclusive adds
+// O_EXCL.
 int SgOpenFlags(ShareMode share);
 
 // Translates a pass-through request into an sg_io_hdr and back.

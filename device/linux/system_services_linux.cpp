@@ -1,8 +1,10 @@
-// Linux: no Windows version to read and no shell prompt to close; debug text to stderr.
+// Linux: no Windows version to read and no shell prompt to close; debug text to stderr; sleep
+// held back by a logind inhibitor lock.
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 
+#include "device/linux/sleep_inhibitor_linux.h"
 #include "device/system_services.h"
 
 namespace qvb {
@@ -27,6 +29,11 @@ class LinuxSystemServices : public SystemServices {
   bool GetVersion(uint32_t, uint32_t&, uint32_t&) override { return false; }
   void* FindTopLevelWindow(const char*, const char*) override { return nullptr; }
   bool PostMessage(void*, uint32_t, uintptr_t, intptr_t) override { return false; }
+  bool InhibitSleep(std::string& reason) override { return inhibitor_.Take(reason); }
+  void AllowSleep() override { inhibitor_.Release(); }
+
+ private:
+  linux_host::SleepInhibitor inhibitor_;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "device/firmware_image.h"
 #include "firmware/update.h"
 #include "tests/support/fake_system.h"
+#include "tests/support/watching_host.h"
 #include "virtual_bridge/virtual_bridge.h"
 
 namespace qvb {
@@ -212,6 +213,145 @@ TEST_F(LoaderPathTest, FirstDescriptorMustAskForTheLoader) {
         << c.what;
     EXPECT_EQ(std::vector<std::string>{"read_buffer"}, fresh.CommandNames()) << c.what;
   }
+}
+
+// The size the bridge reports after the loader is bounded by the data the pieces come from,
+// as on the normal path: a refused size ends the download before any piece and without
+// another try.
+TEST_F(LoaderPathTest, DownloadSizeAfterTheLoaderIsBoundedByTheData) {
+  struct Case {
+    const char* what;
+    uint32_t capacity;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"capacity 0", 0, false},
+      {"one byte beyond the staging area", kStagingAreaSize + 1, false},
+      {"largest capacity a descriptor holds", 0xFFFFFF, false},
+      {"the whole staging area", kStagingAreaSize, true},
+  };
+  const std::vector<uint8_t> staging(kStagingAreaSize, 0x33);
+  for (const auto& c : cases) {
+    virt::VirtualBridge fresh({virt::MakeQvb886(kPath, {133, 1, 0, 3})});
+    (*fresh.devices()[0].info)[6] = 0;
+    fresh.devices()[0].capacity = c.capacity;
+    testing::ScopedScsiHost<virt::VirtualBridge> scope{fresh};
+    EXPECT_EQ(c.accepted ? 1 : 0,
+              DownloadFirmware(kPath, 0, staging.data(), kStagingAreaSize, kDownloadLength, 1))
+        << c.what;
+    int loader = 0, controls = 0, pieces = 0;
+    for (const auto& r : fresh.requests()) {
+      const std::string name = virt::CommandName(r.cdb);
+      if (name == "write_buffer" && r.cdb[1] == 0x06) ++loader;
+      if (name == "write_buffer" && r.cdb[1] == 0x0E) ++pieces;
+      if (name == "control") ++controls;
+    }
+    EXPECT_EQ(1, loader) << c.what;
+    EXPECT_EQ(1, controls) << c.what << ": no further try after a refused size";
+    EXPECT_EQ(c.accepted ? 512 : 0, pieces) << c.what;
+  }
+}
+
+// The carried update image with one byte changed, as a damaged executable would carry it.
+FirmwareResource DamagedImage(const char* name) {
+  static const std::vector<uint8_t> damaged = [] {
+    const FirmwareResource carried = FindFirmwareResource(kFirmwareImageName);
+    std::vector<uint8_t> bytes(carried.bytes, carried.bytes + carried.size);
+    bytes[0x5000] ^= 0x10;
+    return bytes;
+  }();
+  if (std::string(name) == kFirmwareImageName)
+    return {true, damaged.data(), static_cast<uint32_t>(damaged.size())};
+  return FindFirmwareResource(name);
+}
+
+// Another carried image, of the same size, under the update image's name.
+FirmwareResource WrongImage(const char* name) {
+  if (std::string(name) == kFirmwareImageName)
+    return FindFirmwareResource("QVB886_FW_133_01_00_03");
+  return FindFirmwareResource(name);
+}
+
+struct DamageSeen : UpdateObserver {
+  int reports = 0;
+  void OnImageDamaged() override { ++reports; }
+};
+
+TEST_F(UpdateTest, AnImageThatIsNotTheOneCarriedIsNeverSent) {
+  for (FirmwareResourceLookup lookup : {DamagedImage, WrongImage}) {
+    bridge.ClearRequests();
+    ScopedLookup damaged(lookup);
+    DamageSeen observer;
+    EXPECT_EQ(0, UpdateFirmware(&observer, kPath));
+    EXPECT_TRUE(bridge.requests().empty()) << "nothing at all reaches the device";
+    EXPECT_EQ(1, observer.reports);
+    EXPECT_EQ(0, system.sleep_inhibits);
+  }
+  // The image as carried passes the same check.
+  bridge.ClearRequests();
+  DamageSeen observer;
+  EXPECT_EQ(1, UpdateFirmware(&observer, kPath));
+  EXPECT_EQ(0, observer.reports);
+}
+
+// Sleep is held back for every write and allowed again once the update has ended, whichever
+// way it ends.
+TEST_F(UpdateTest, SleepIsHeldBackForEveryWriteAndAllowedAfter) {
+  struct Case {
+    const char* what;
+    bool loader;
+    std::vector<virt::Fault> faults;
+    int result;
+  };
+  virt::Fault always;
+  always.command = "write_buffer";
+  always.from_request = 10;
+  always.times = -1;
+  virt::Fault vanish;
+  vanish.kind = virt::FaultKind::Vanish;
+  vanish.from_request = 30;
+  const Case cases[] = {
+      {"normal path", false, {}, 1},
+      {"loader path", true, {}, 1},
+      {"a piece fails in both attempts", false, {always}, 0},
+      {"the device vanishes", false, {vanish}, 0},
+  };
+  for (const Case& c : cases) {
+    virt::VirtualBridge fresh({virt::MakeQvb886(kPath, {133, 1, 0, 3})});
+    if (c.loader) (*fresh.devices()[0].info)[6] = 0;
+    for (const auto& fault : c.faults) fresh.AddFault(fault);
+    int writes = 0, writes_awake = 0;
+    testing::WatchingHost watching(fresh, [&](const ScsiPassThroughDirect& request) {
+      if (!testing::IsWriteBuffer(request)) return;
+      ++writes;
+      if (system.sleep_inhibited) ++writes_awake;
+    });
+    testing::ScopedScsiHost<testing::WatchingHost> scope{watching};
+    ScopedLookup lookup(c.loader ? CarriedWithLoader : CarriedWithoutLoader);
+    system.sleep_inhibits = system.sleep_allows = 0;
+
+    EXPECT_EQ(c.result, UpdateFirmware(nullptr, kPath)) << c.what;
+    EXPECT_GT(writes, 0) << c.what;
+    EXPECT_EQ(writes, writes_awake) << c.what;
+    EXPECT_EQ(1, system.sleep_inhibits) << c.what;
+    EXPECT_EQ(1, system.sleep_allows) << c.what;
+    EXPECT_FALSE(system.sleep_inhibited) << c.what;
+  }
+}
+
+TEST_F(UpdateTest, NothingWrittenNothingHeldBack) {
+  model().info.reset();
+  EXPECT_EQ(0, UpdateFirmware(nullptr, kPath));
+  EXPECT_EQ(0, system.sleep_inhibits);
+  EXPECT_EQ(0, system.sleep_allows);
+}
+
+TEST_F(UpdateTest, WithoutSleepInhibitionTheUpdateGoesOn) {
+  system.sleep_refusal = "no logind";
+  EXPECT_EQ(1, UpdateFirmware(nullptr, kPath));
+  EXPECT_TRUE(FlashHoldsImage());
+  EXPECT_EQ(1, system.sleep_inhibits);
+  EXPECT_EQ(0, system.sleep_allows) << "nothing to end";
 }
 
 }  // namespace

@@ -55,6 +55,19 @@ class FakeSystem : public SystemServices {
     if (message == 0x0010 && w->closes_on_wm_close) w->open = false;
     return true;
   }
+  bool InhibitSleep(std::string& reason) override {
+    ++sleep_inhibits;
+    if (!sleep_refusal.empty()) {
+      reason = sleep_refusal;
+      return false;
+    }
+    sleep_inhibited = true;
+    return true;
+  }
+  void AllowSleep() override {
+    ++sleep_allows;
+    sleep_inhibited = false;
+  }
 
   struct Window {
     std::string class_name;
@@ -77,6 +90,10 @@ class FakeSystem : public SystemServices {
   std::vector<Window> windows;
   int window_searches = 0;
   std::vector<uint32_t> posts;
+  int sleep_inhibits = 0;
+  int sleep_allows = 0;
+  bool sleep_inhibited = false;
+  std::string sleep_refusal;  // not empty: InhibitSleep fails with this reason
 
  private:
   SystemServices* previous_ = nullptr;

@@ -218,6 +218,44 @@ scenario_vanish() {
   check "$n: some pieces were written before it vanished" [ "$(count_lines $R/$n.cmds '^write_buffer out 1024 good')" -ge 1 ]
 }
 
+# Another process holds the sg node with O_EXCL. The sg driver makes a plain open wait until it
+# lets go; the updater opens non-blocking, so list and status end at once without the disk, and
+# find it again once the holder is gone.
+scenario_exclusive_holder() {
+  local n=exclusive-holder
+  start_gadget $n "$SCENARIOS/update-required.scenario" || return
+  rm -f /run/rig/holder.ready
+  python3 -c 'import os, signal, sys
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_EXCL)
+open(sys.argv[2], "w").close()
+signal.pause()' "$SG" /run/rig/holder.ready 2>>"$R/$n.holder.err" &
+  local holder=$!
+  if ! wait_for "[ -f /run/rig/holder.ready ]" 10; then
+    fail "$n: a second process could not hold $SG with O_EXCL"
+    kill $holder 2>/dev/null
+    wait $holder 2>/dev/null
+    return
+  fi
+  pass "$n: a second process holds $SG with O_EXCL"
+  local command
+  for command in list status; do
+    local t=$(date +%s.%N)
+    timeout 15 "$CLI" $command --json >"$R/$n.$command.json" 2>"$R/$n.$command.err"
+    local rc=$? took=$(awk -v a="$t" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
+    check "$n: $command ends at once instead of waiting for the holder (exit $rc after $took s)" \
+      awk -v rc=$rc -v s="$took" 'BEGIN { exit !(rc != 124 && s < 5) }'
+    check "$n: $command finds no disk it can open (exit 3)" [ $rc -eq 3 ]
+  done
+  kill $holder
+  wait $holder 2>/dev/null
+  run_cli "$R/$n.after.json" list --json
+  check "$n: once the holder is gone, list finds the disk again" json_is "$R/$n.after.json" \
+    "len(d['disks'])==1 and d['disks'][0]['path']=='$SG' and d['disks'][0]['firmware']['version']=='133.1.0.3'"
+  stop_gadget
+  check "$n: nothing reached the device while it was held" \
+    [ "$(count_lines $R/$n.cmds '^write_buffer')" -eq 0 ]
+}
+
 # Short transfers and a failed data-in through usb-storage, one command each with sg_raw: a
 # missing zero-length packet or a missing halt would show as a time-out and a Bulk-Only reset.
 scenario_short_replies() {
@@ -459,8 +497,8 @@ pass "configfs gadget with FunctionFS"
 if [ "$QVB_RIG_MODE" = bench ]; then
   run_bench
 else
-  for s in update_required up_to_date piece_fails piece_fails_once short_replies vanish hotplug uas uas_quirks \
-    uas_vanish; do
+  for s in update_required up_to_date piece_fails piece_fails_once short_replies vanish exclusive_holder \
+    hotplug uas uas_quirks uas_vanish; do
     if [ -n "$QVB_RIG_ONLY" ] && ! echo ",$QVB_RIG_ONLY," | grep -q ",$s,"; then continue; fi
     scenario_$s
     stop_gadget

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "device/privileges.h"
 #include "app/startup.h"
 #include "device/disk_interfaces.h"
+#include "device/privileges.h"
 #include "device/scsi_host.h"
 #include "device/system_services.h"
 #include "virtual_bridge/live_scenario.h"
@@ -57,7 +57,41 @@ GuiOptions ParseGuiCommandLine(int argc, const char* const* argv) {
   GuiOptions options;
   if (argc == 3 && argv[1] && argv[2] && std::string(argv[1]) == kVirtualOption && *argv[2])
     options.virtual_scenario = argv[2];
+  if (argc == 2 && argv[1]) {
+    options.help = std::string(argv[1]) == "--help";
+    options.version = std::string(argv[1]) == "--version";
+  }
   return options;
+}
+
+const char* GuiHelpText() {
+  return "Usage: qvb886-fwupdate-gui [--help | --version]\n"
+         "\n"
+         "Updates the firmware of a QVB886 USB-to-PCIe storage bridge to 133.1.0.6, in a window.\n"
+         "\n"
+         "The window looks for disks behind supported bridges and, with one QVB886 attached,\n"
+         "shows its firmware version and status. For versions 133.1.0.0 to 133.1.0.5 it offers\n"
+         "Update, which writes the firmware the program carries, reads it back, compares it\n"
+         "(two attempts at most) and asks for the device to be powered off and on. Attaching\n"
+         "or removing a USB device refreshes the window. The carried image is checked against\n"
+         "the SHA-256 recorded when the program was built before anything is written, and the\n"
+         "computer is kept from sleeping while the firmware is written.\n"
+         "\n"
+         "The bridge's commands need root (CAP_SYS_RAWIO). Without it the program says so and\n"
+         "offers to start again through pkexec.\n"
+         "\n"
+         "Options:\n"
+         "  --help               this text\n"
+         "  --version            the program's version\n"
+         "  --virtual SCENARIO   (for tests) the virtual bridge described by a scenario file\n"
+         "                       instead of the attached disks\n"
+         "\n"
+         "Without an option the window opens; it needs a graphical display. The command-line\n"
+         "program qvb886-fwupdate does the same without one.\n";
+}
+
+std::string GuiVersionText() {
+  return std::string("qvb886-fwupdate-gui ") + QVB_VERSION + "\n";
 }
 
 PrivilegeGate SystemPrivilegeGate() {

@@ -19,10 +19,19 @@ constexpr const char* kVirtualOption = "--virtual";
 struct GuiOptions {
   // Empty: the machine's own disks (the shipped program reads no command line).
   std::string virtual_scenario;
+  // "--help" or "--version" alone: the text is printed and no window is made, so that they
+  // work without a display (the manual page is made from them at build time).
+  bool help = false;
+  bool version = false;
 };
 
-// Only "--virtual SCENARIO", alone, is taken; anything else on the command line is not read.
+// Only "--virtual SCENARIO", "--help" or "--version", each alone, is taken; anything else on
+// the command line is not read.
 GuiOptions ParseGuiCommandLine(int argc, const char* const* argv);
+
+// The texts of --help and --version.
+const char* GuiHelpText();
+std::string GuiVersionText();
 
 // How the program finds out whether it may send the bridge's commands, and how it starts
 // itself again with that right. Injectable, so that tests can run without root.

@@ -66,6 +66,8 @@ class QtSystemServices : public SystemServices {
   bool PostMessage(void* window, uint32_t message, uintptr_t wparam, intptr_t lparam) override {
     return rest_.PostMessage(window, message, wparam, lparam);
   }
+  bool InhibitSleep(std::string& reason) override { return rest_.InhibitSleep(reason); }
+  void AllowSleep() override { rest_.AllowSleep(); }
 
  private:
   SystemServices& rest_;

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "device/privileges.h"
 #include "app/startup.h"
 #include "app/tform1.h"
 #include "device/disk_interfaces.h"
+#include "device/privileges.h"
 #include "tests/app/qt/qt_test_support.h"
 #include "tests/support/fake_system.h"
 #include "virtual_bridge/virtual_bridge.h"
@@ -42,24 +42,32 @@ void WriteFile(const std::string& file, const std::string& text) {
   std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
 }
 
-TEST(ParseGuiCommandLineTest, OnlyTheVirtualOptionAloneIsRead) {
+TEST(ParseGuiCommandLineTest, OnlyTheVirtualOptionOrHelpOrVersionAloneIsRead) {
   struct Case {
     std::vector<const char*> argv;
     std::string scenario;
+    bool help, version;
   };
   const Case cases[] = {
-      {{"gui"}, ""},
-      {{"gui", "--virtual", "one.scenario"}, "one.scenario"},
-      {{"gui", "--virtual"}, ""},
-      {{"gui", "--virtual", ""}, ""},
-      {{"gui", "--virtual", "a", "b"}, ""},
-      {{"gui", "one.scenario"}, ""},
-      {{"gui", "--Virtual", "one.scenario"}, ""},
+      {{"gui"}, "", false, false},
+      {{"gui", "--virtual", "one.scenario"}, "one.scenario", false, false},
+      {{"gui", "--virtual"}, "", false, false},
+      {{"gui", "--virtual", ""}, "", false, false},
+      {{"gui", "--virtual", "a", "b"}, "", false, false},
+      {{"gui", "one.scenario"}, "", false, false},
+      {{"gui", "--Virtual", "one.scenario"}, "", false, false},
+      {{"gui", "--help"}, "", true, false},
+      {{"gui", "--version"}, "", false, true},
+      {{"gui", "--help", "--version"}, "", false, false},
+      {{"gui", "--virtual", "--help"}, "--help", false, false},
+      {{"gui", "-h"}, "", false, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.argv.size());
-    EXPECT_EQ(c.scenario,
-              ParseGuiCommandLine(static_cast<int>(c.argv.size()), c.argv.data()).virtual_scenario);
+    SCOPED_TRACE(c.argv.size() > 1 ? c.argv[1] : "");
+    const GuiOptions options = ParseGuiCommandLine(static_cast<int>(c.argv.size()), c.argv.data());
+    EXPECT_EQ(c.scenario, options.virtual_scenario);
+    EXPECT_EQ(c.help, options.help);
+    EXPECT_EQ(c.version, options.version);
   }
 }
 

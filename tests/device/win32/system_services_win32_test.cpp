@@ -1,8 +1,9 @@
-#include <windows.h>
-#undef MessageBox
-#undef PostMessage
+#include "device/win32/system_services_win32.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 #include "device/system_services.h"
 
@@ -54,6 +55,47 @@ TEST(Win32SystemServices, FindsATopLevelWindowAndPostsToIt) {
   DestroyWindow(window);
   UnregisterClassA("QvbServicesTestWindow", window_class.hInstance);
   EXPECT_FALSE(system.PostMessage(window, WM_APP + 5, 0, 0)) << "the window is gone";
+}
+
+std::vector<EXECUTION_STATE>* g_states = nullptr;
+EXECUTION_STATE g_previous_state = ES_CONTINUOUS;
+
+EXECUTION_STATE WINAPI FakeSetThreadExecutionState(EXECUTION_STATE flags) {
+  g_states->push_back(flags);
+  return g_previous_state;
+}
+
+TEST(Win32SystemServices, SleepIsHeldBackThroughTheThreadExecutionState) {
+  std::vector<EXECUTION_STATE> states;
+  g_states = &states;
+  g_previous_state = ES_CONTINUOUS;
+  win32_host::Win32SystemServices services(FakeSetThreadExecutionState);
+  std::string reason;
+  ASSERT_TRUE(services.InhibitSleep(reason));
+  EXPECT_EQ(std::vector<EXECUTION_STATE>{ES_CONTINUOUS | ES_SYSTEM_REQUIRED}, states);
+  services.AllowSleep();
+  EXPECT_EQ((std::vector<EXECUTION_STATE>{ES_CONTINUOUS | ES_SYSTEM_REQUIRED, ES_CONTINUOUS}),
+            states);
+
+  // The call fails by answering 0: refused with a reason.
+  states.clear();
+  g_previous_state = 0;
+  EXPECT_FALSE(services.InhibitSleep(reason));
+  EXPECT_FALSE(reason.empty());
+  EXPECT_EQ(1u, states.size());
+  g_states = nullptr;
+}
+
+// The system's own call: the state asked for is the thread's until it is put back.
+TEST(Win32SystemServices, TheThreadStateIsSetAndPutBack) {
+  SystemServices& system = PlatformSystemServices();
+  std::string reason;
+  ASSERT_TRUE(system.InhibitSleep(reason)) << reason;
+  // Setting a state answers with the one in force before it.
+  EXPECT_EQ(static_cast<EXECUTION_STATE>(ES_CONTINUOUS | ES_SYSTEM_REQUIRED),
+            SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED));
+  system.AllowSleep();
+  EXPECT_EQ(static_cast<EXECUTION_STATE>(ES_CONTINUOUS), SetThreadExecutionState(ES_CONTINUOUS));
 }
 
 }  // namespace

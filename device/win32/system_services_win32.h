@@ -1,0 +1,36 @@
+// Windows: the Win32 calls themselves. The execution-state call sits behind a function pointer
+// so that what the program asks of the power manager is testable.
+#pragma once
+
+#include <windows.h>
+// The interface's method names are also the system headers' A/W macros.
+#undef MessageBox
+#undef PostMessage
+
+#include "device/system_services.h"
+
+namespace qvb::win32_host {
+
+using SetExecutionStateFunction = EXECUTION_STATE(WINAPI*)(EXECUTION_STATE flags);
+
+class Win32SystemServices : public SystemServices {
+ public:
+  explicit Win32SystemServices(SetExecutionStateFunction set_state = ::SetThreadExecutionState)
+      : set_state_(set_state) {}
+
+  void Sleep(uint32_t milliseconds) override;
+  void DebugOutput(const char* text) override;
+  int MessageBox(const char* text, const char* caption, uint32_t flags) override;
+  bool GetVersion(uint32_t record_size, uint32_t& major, uint32_t& minor) override;
+  void* FindTopLevelWindow(const char* class_name, const char* title) override;
+  bool PostMessage(void* window, uint32_t message, uintptr_t wparam, intptr_t lparam) override;
+  // ES_CONTINUOUS | ES_SYSTEM_REQUIRED for this thread until AllowSleep puts back ES_CONTINUOUS
+  // alone.
+  bool InhibitSleep(std::string& reason) override;
+  void AllowSleep() override;
+
+ private:
+  SetExecutionStateFunction set_state_;
+};
+
+}  // namespace qvb::win32_host

@@ -1,0 +1,50 @@
+// The window when the program's carried image is damaged: the update fails as any other
+// failure does, and nothing reaches the device.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/tform1.h"
+#include "device/firmware_image.h"
+#include "tests/app/window_rig.h"
+
+namespace qvb {
+namespace {
+
+FirmwareResource DamagedImage(const char* name) {
+  static const std::vector<uint8_t> damaged = [] {
+    const FirmwareResource carried = FindFirmwareResource(kFirmwareImageName);
+    std::vector<uint8_t> bytes(carried.bytes, carried.bytes + carried.size);
+    bytes[bytes.size() / 2] ^= 0x01;
+    return bytes;
+  }();
+  if (std::string(name) == kFirmwareImageName)
+    return {true, damaged.data(), static_cast<uint32_t>(damaged.size())};
+  return FindFirmwareResource(name);
+}
+
+class DamagedImageWindowTest : public testing::WindowRig {
+ protected:
+  DamagedImageWindowTest() : previous_(InstallFirmwareResourceLookup(DamagedImage)) {}
+  ~DamagedImageWindowTest() override { InstallFirmwareResourceLookup(previous_); }
+
+ private:
+  FirmwareResourceLookup previous_;
+};
+
+TEST_F(DamagedImageWindowTest, UpdateFailsBeforeAnyWrite) {
+  AttachQvb886(1, {133, 1, 0, 3});
+  auto& form = Start();
+  ASSERT_TRUE(form.btn_upd->Visible() && form.btn_upd->Enabled());
+  bridge.ClearRequests();
+
+  ASSERT_TRUE(tk::headless::Click(form.btn_upd));
+  EXPECT_EQ((std::vector<std::string>{"", "", "Update Fail!", "Updating....", ""}), Lines());
+  EXPECT_TRUE(bridge.requests().empty()) << "nothing was sent to the device";
+  EXPECT_EQ(0, system.sleep_inhibits);
+  EXPECT_EQ(0, UpdateBusy);
+}
+
+}  // namespace
+}  // namespace qvb
