@@ -165,6 +165,7 @@ scenario_update_required() {
   check "$n: 65 pieces written and 65 read back" \
     [ "$(count_lines $c '^write_buffer out 1024 good')" -eq 65 -a "$(count_lines $c '^read_buffer in 1024 good')" -eq 65 ]
   check "$n: the 1-byte flash-status read travels as 2" [ "$(count_lines $c '^flash_status in 2 good')" -ge 1 ]
+  # A reset is what a mishandled short reply costs (7 s each); its count, not the clock, shows it.
   check "$n: no Bulk-Only reset was needed" grep -q '^# resets 0$' $c
 }
 
@@ -263,7 +264,6 @@ scenario_short_replies() {
   local sg_raw=$QVB_RIG_CACHE/sg3/usr/bin/sg_raw
   export LD_LIBRARY_PATH=$QVB_RIG_CACHE/sg3/usr/lib/x86_64-linux-gnu
   start_gadget $n "$SCENARIOS/$n.scenario" || return
-  local t=$(date +%s)
   timeout 60 "$sg_raw" -r 1024 -o "$R/$n.piece" -n $SG 3c 01 00 00 04 00 00 04 00 00 >>"$R/checks.out" 2>&1
   check "$n: READ BUFFER short on a packet boundary succeeds" [ $? -eq 0 ]
   check "$n: ... and delivers 512 bytes" [ "$(stat -c %s "$R/$n.piece" 2>/dev/null)" = 512 ]
@@ -272,9 +272,9 @@ scenario_short_replies() {
   timeout 60 "$sg_raw" -r 40 -o "$R/$n.name" -n $SG ff 04 30 00 00 00 00 00 00 00 00 00 >>"$R/checks.out" 2>&1
   local rc=$?
   check "$n: a failed data-in reports failure (sg_raw exit $rc)" [ $rc -ne 0 -a $rc -ne 124 ]
-  check "$n: all three took under 5 s" [ $(($(date +%s) - t)) -lt 5 ]
   stop_gadget
   unset LD_LIBRARY_PATH
+  # A reset is what a mishandled short reply costs (7 s each); its count, not the clock, shows it.
   check "$n: no Bulk-Only reset was needed" grep -q '^# resets 0$' "$R/$n.cmds"
 }
 
