@@ -33,14 +33,20 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG="${WINEDEBUG:--all}"
 mkdir -p "$(dirname "$WINEPREFIX")"
 
-exec 9>"$WINEPREFIX.lock"
-flock 9
+# QVB_WINE_SESSION=keep: the caller runs one test at a time in one Wine session that it owns
+# (the USB rig's guest, where starting a session costs half a minute), so neither lock nor end it.
+keep_session=""
+[ "${QVB_WINE_SESSION:-}" = keep ] && keep_session=yes
+if [ -z "$keep_session" ]; then
+  exec 9>"$WINEPREFIX.lock"
+  flock 9
+fi
 qvb_wine_prefix || exit 1
 
 xvfb_pid=""
 display_file=""
 cleanup() {
-  "$WINESERVER" -k >/dev/null 2>&1
+  [ -n "$keep_session" ] || "$WINESERVER" -k >/dev/null 2>&1
   if [ -n "$xvfb_pid" ]; then
     kill "$xvfb_pid" 2>/dev/null
     wait "$xvfb_pid" 2>/dev/null

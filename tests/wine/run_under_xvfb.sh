@@ -42,6 +42,9 @@ scratch=$(mktemp -d)
 exec 8>"$WINEPREFIX.lock"
 flock 8
 qvb_wine_prefix --gui || exit 1
+# A session left running (QVB_WINE_SESSION=keep) draws on another display: start a fresh one.
+"$WINESERVER" -k >/dev/null 2>&1
+"$WINESERVER" -w >/dev/null 2>&1
 
 # A display of our own; Xvfb picks a free number and tells it through the pipe.
 Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$scratch/display" >/dev/null 2>&1 &

@@ -70,6 +70,15 @@ if [ ! -f "$archive" ]; then
 fi
 "$WINESERVER" -k >/dev/null 2>&1
 
+# One display and one Wine session for the tests that run one program each: starting a session
+# costs half a minute here. The window tests start their own display and session.
+Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# The window tests' waits for the programs stretch to match the emulated CPU.
+export DISPLAY=:7 QVB_WINE_SESSION=keep QVB_WINE_WAIT_SCALE=6
+"$WINESERVER" -p
+"$WINELOADER" cmd.exe /c exit </dev/null >/dev/null 2>&1
+say "Wine session started"
+
 # What to run: all of the build's tests, or the set the host asked for.
 args=(--test-dir "$B" --output-on-failure --timeout 900)
 [ -n "${QVB_RIG_CTEST_ARGS:-}" ] && read -r -a extra <<<"$QVB_RIG_CTEST_ARGS" && args+=("${extra[@]}")

@@ -75,8 +75,17 @@ bool Program::Running() const {
   return info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
 }
 
+DWORD WaitScale() {
+  static const DWORD scale = [] {
+    const unsigned long value = std::strtoul(Variable("QVB_WINE_WAIT_SCALE").c_str(), nullptr, 10);
+    return value >= 1 && value <= 100 ? static_cast<DWORD>(value) : DWORD{1};
+  }();
+  return scale;
+}
+
 bool Program::WaitForExit(DWORD milliseconds, DWORD& exit_code) {
-  if (!info_.hProcess || WaitForSingleObject(info_.hProcess, milliseconds) != WAIT_OBJECT_0)
+  if (!info_.hProcess ||
+      WaitForSingleObject(info_.hProcess, milliseconds * WaitScale()) != WAIT_OBJECT_0)
     return false;
   GetExitCodeProcess(info_.hProcess, &exit_code);
   return true;

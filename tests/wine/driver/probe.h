@@ -41,10 +41,16 @@ class Program {
   PROCESS_INFORMATION info_{};
 };
 
-// Polls `done` every 10 ms until it holds or `milliseconds` have passed.
+// How much longer every wait for the programs may take: QVB_WINE_WAIT_SCALE (default 1), for
+// an emulated CPU, where a window takes many times longer to come up. Only bounds of waits for
+// something that must happen are scaled.
+DWORD WaitScale();
+
+// Polls `done` every 10 ms until it holds or `milliseconds` (scaled) have passed.
 template <typename Predicate>
 bool WaitUntil(Predicate done, DWORD milliseconds = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  const auto end =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds * WaitScale());
   for (;;) {
     if (done()) return true;
     if (std::chrono::steady_clock::now() > end) return false;
