@@ -28,7 +28,7 @@ scenario_update_required() {
     \
     "(lambda x: x['vendor']=='Quorvel' and x['product']=='QVB886 NVMe' and x['model_code']==22 and x['model']=='886' and x['firmware']['version']=='133.1.0.3' and x['firmware']['updatable'])(d['disks'][0])"
   run_cli "$R/$n.status.txt" status
-  check "$n: status exits 7, nothing to do" [ $? -eq 7 ]
+  check "$n: status exits 0, update required" [ $? -eq 0 ]
   check "$n: status shows the version and the offer" grep -q -z 'Firmware version: 133.01.00.03.*Status: Update required' "$R/$n.status.txt"
   local t=$(date +%s.%N)
   run_cli "$R/$n.update.txt" update --yes
@@ -232,7 +232,7 @@ scenario_uas() {
   check "$n: list shows model and version" json_is "$R/$n.list.json" \
     "(lambda x: x['model']=='886' and x['firmware']['version']=='133.1.0.3' and x['firmware']['updatable'])(d['disks'][0])"
   run_cli "$R/$n.status.txt" status
-  check "$n: status exits 7, nothing to do" [ $? -eq 7 ]
+  check "$n: status exits 0, update required" [ $? -eq 0 ]
   local t=$(date +%s.%N)
   run_cli "$R/$n.update.txt" update --yes
   local rc=$?
