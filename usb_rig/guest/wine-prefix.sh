@@ -11,6 +11,8 @@
 # Most of a fresh prefix is copies of Wine's own DLLs; those become links to the originals (the
 # same files, so Wine loads the same code), which keeps the archive small and quick to unpack.
 guest_slim_prefix() {
+  # The guest's devtmpfs has no /dev/fd, which bash's <(...) needs.
+  [ -e /dev/fd ] || ln -s /proc/self/fd /dev/fd
   local builtins=/usr/lib/i386-linux-gnu/wine/i386-windows
   local system32=$WINEPREFIX/drive_c/windows/system32
   # wineboot copies them whole, so the size tells a copy without reading 500 MB under
