@@ -7,9 +7,14 @@
 #
 #   rig.sh --build BUILD_DIR [--mode suite|bench] [--only NAME,...] [--kvm] [--timeout SECS]
 #   rig.sh --build MINGW_BUILD_DIR --mode wine32 [--ctest-args "ARGS"] [--cache DIR]
+#   rig.sh --build BUILD_DIR --mode win-rig --windows MINGW_BUILD_DIR [--only NAME,...]
 #
 # Mode wine32 runs the 32-bit Windows build's ctest under 32-bit Wine in the guest, for hosts
 # that cannot execute 32-bit code; the build folder is shared writable with the guest.
+# Mode win-rig runs the shipped 32-bit Windows programs of MINGW_BUILD_DIR, unchanged, under
+# 32-bit Wine in the guest against the gadget (they find it through SetupDi and send through
+# IOCTL_SCSI_PASS_THROUGH_DIRECT), and BUILD_DIR's Linux program on the same scenario; the
+# Windows build folder is shared writable (it keeps the guest's win32 prefix archive).
 # --cache names the folder of the guest's Debian packages (default BUILD_DIR/usb_rig/cache).
 #
 # Exit 0 when the guest ran every check and all passed; otherwise 1, with the guest's log.
@@ -17,7 +22,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 src=$(cd "$here/.." && pwd)
-build="" mode=suite only="" accel=tcg timeout_s="" cache="" ctest_args=""
+build="" mode=suite only="" accel=tcg timeout_s="" cache="" ctest_args="" windows=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
@@ -27,11 +32,12 @@ while [ $# -gt 0 ]; do
     --timeout) timeout_s=$2; shift 2 ;;
     --cache) cache=$2; shift 2 ;;
     --ctest-args) ctest_args=$2; shift 2 ;;
-    *) echo "usage: rig.sh --build BUILD_DIR [--mode suite|bench|wine32] [--only NAMES] [--kvm]" >&2; exit 2 ;;
+    --windows) windows=$2; shift 2 ;;
+    *) echo "usage: rig.sh --build BUILD_DIR [--mode suite|bench|wine32|win-rig] [--windows MINGW_BUILD_DIR] [--only NAMES] [--kvm]" >&2; exit 2 ;;
   esac
 done
 [ -n "$build" ] || { echo "rig: --build BUILD_DIR is required" >&2; exit 2; }
-case "$mode" in suite | bench | wine32) ;; *) echo "rig: unknown mode $mode" >&2; exit 2 ;; esac
+case "$mode" in suite | bench | wine32 | win-rig) ;; *) echo "rig: unknown mode $mode" >&2; exit 2 ;; esac
 build=$(cd "$build" && pwd)
 rig="$build/usb_rig"
 [ -n "$cache" ] || cache="$rig/cache"
@@ -39,6 +45,12 @@ mkdir -p "$cache"
 cache=$(cd "$cache" && pwd)
 
 fail() { echo "usb-rig FAILED: $*" >&2; exit 1; }
+if [ "$mode" = win-rig ]; then
+  [ -n "$windows" ] || fail "mode win-rig needs --windows MINGW_BUILD_DIR (the 32-bit Windows build)"
+  [ -d "$windows" ] ||
+    fail "the 32-bit Windows build folder $windows is missing: build it first (cmake --preset mingw && cmake --build --preset mingw)"
+  windows=$(cd "$windows" && pwd)
+fi
 
 qemu=${QVB_QEMU:-$(command -v qemu-system-x86_64 || true)}
 [ -n "$qemu" ] && [ -x "$qemu" ] ||
@@ -49,6 +61,14 @@ done
 if [ "$mode" = wine32 ]; then
   needed=("$build/QVB886FWUpdate.exe")
   [ -x /usr/lib/wine/wine ] || fail "32-bit Wine is not installed (scripts/install-deps.sh installs wine32:i386)"
+elif [ "$mode" = win-rig ]; then
+  needed=("$build/cli/qvb886-fwupdate" "$rig/qvb-usb-gadget" "$rig/qvb-uas-gadget"
+    "$windows/QVB886FWUpdate.exe" "$windows/cli/qvb886-fwupdate.exe")
+  [ -x /usr/lib/wine/wine ] || fail "32-bit Wine is not installed (scripts/install-deps.sh installs wine32:i386)"
+  . "$src/cmake/wine-env.sh"
+  [ ! -f "$windows/cli/qvb886-fwupdate.exe" ] ||
+    [ "$(qvb_pe_machine "$windows/cli/qvb886-fwupdate.exe")" = 014c ] ||
+    fail "$windows is not the 32-bit Windows build (its programs are not PE i386)"
 else
   needed=("$build/cli/qvb886-fwupdate" "$rig/qvb-usb-gadget" "$rig/qvb-uas-gadget" "$rig/qvb-rig-bench")
 fi
@@ -93,7 +113,8 @@ QVB_BUSYBOX='$busybox'
 QVB_RIG_MODE='$mode'
 QVB_RIG_ONLY='$only'
 QVB_RIG_RESULTS='$results'
-QVB_RIG_GUEST_SCRIPT='${QVB_RIG_GUEST_SCRIPT:-$([ "$mode" = wine32 ] && echo wine32.sh || echo suite.sh)}'
+QVB_RIG_GUEST_SCRIPT='${QVB_RIG_GUEST_SCRIPT:-$(case $mode in wine32) echo wine32.sh ;; win-rig) echo winrig.sh ;; *) echo suite.sh ;; esac)}'
+QVB_RIG_WINDOWS='$windows'
 QVB_RIG_CTEST_ARGS='$ctest_args'
 QVB_RIG_WINEDEBUG='${WINEDEBUG:-}'
 ENV
@@ -109,6 +130,13 @@ if [ "$mode" = wine32 ]; then
   rw_args=(-virtfs "local,path=$build,mount_tag=build,security_model=none,multidevs=remap")
   rw_append=" QVB_RIG_RW=$build"
   [ -n "$timeout_s" ] || timeout_s=2400
+elif [ "$mode" = win-rig ]; then
+  # As for wine32; the Windows build folder is writable for the prefix archive.
+  accel_args=(-accel tcg,thread=multi -cpu qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt)
+  memory=3072
+  rw_args=(-virtfs "local,path=$windows,mount_tag=build,security_model=none,multidevs=remap")
+  rw_append=" QVB_RIG_RW=$windows"
+  [ -n "$timeout_s" ] || timeout_s=840
 fi
 [ -n "$timeout_s" ] || timeout_s=540
 # This machine's KVM cannot run a normal guest; it is there for hosts whose KVM can.

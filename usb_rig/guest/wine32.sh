@@ -22,52 +22,14 @@ finish() {
 
 : >"$LOG"
 say "guest: kernel $(uname -r), $(nproc) CPUs, $(awk '/MemTotal/ {print int($2 / 1024)}' /proc/meminfo) MiB, 32-bit Windows tests of $B"
-export HOME=/run/home TMPDIR=/run/tmp XDG_RUNTIME_DIR=/run/user
-mkdir -p "$HOME" "$TMPDIR" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-# Xvfb compiles its keymap into /var/lib/xkb, which is the host's and read-only here.
-mount -t tmpfs tmpfs /var/lib/xkb 2>/dev/null
-mountpoint -q /tmp || mount -t tmpfs tmpfs /tmp
 # A slow guest is told from a stuck one by what runs.
 while sleep 30; do
   echo "--- $(elapsed)s"
   ps -eo pid,etime,time,args | grep -v -E '\[|ps -eo'
 done >"$R/ps.log" 2>&1 &
 
-# The prefix lives in the guest's memory: made on 9p it takes several times longer. Most of it
-# is copies of Wine's own DLLs; those become links to the originals (the same files, so Wine
-# loads the same code), which keeps the copy in the build folder small and quick to unpack.
-export QVB_WINEPREFIX=/run/wine32/prefix
-archive=$B/guest-wine32-prefix.tar.gz
-builtins=/usr/lib/i386-linux-gnu/wine/i386-windows
-slim_prefix() {
-  local system32=$QVB_WINEPREFIX/drive_c/windows/system32
-  # wineboot copies them whole, so the size tells a copy without reading 500 MB under
-  # emulation; one process for all of them, as each start costs here.
-  LC_ALL=C join <(find "$system32" -maxdepth 1 -type f -printf '%f %s\n' | LC_ALL=C sort) \
-    <(find "$builtins" -maxdepth 1 -type f -printf '%f %s\n' | LC_ALL=C sort) |
-    awk -v dir="$builtins" '$2 == $3 { print dir "/" $1 }' >/run/wine32/copies
-  xargs -r ln -sf -t "$system32" </run/wine32/copies
-  say "$(wc -l </run/wine32/copies) of Wine's DLLs in the prefix linked to $builtins"
-}
-
-. "$QVB_RIG_SRC/cmake/wine-env.sh"
-qvb_wine_select "$B/QVB886FWUpdate.exe" || finish 1
-export WINEPREFIX=$QVB_WINEPREFIX WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=${QVB_RIG_WINEDEBUG:--all}
-mkdir -p /run/wine32
-if [ -f "$archive" ] && tar -C /run/wine32 -xzf "$archive"; then
-  say "win32 prefix unpacked from $archive"
-else
-  rm -rf "$QVB_WINEPREFIX"
-  say "making the win32 prefix (wineboot, a few minutes under emulation)"
-fi
-qvb_wine_prefix --gui || finish 1
-if [ ! -f "$archive" ]; then
-  "$WINESERVER" -w
-  slim_prefix
-  tar -C /run/wine32 -czf "$archive.part" prefix && mv "$archive.part" "$archive"
-  say "win32 prefix kept in $archive ($(du -h "$archive" | cut -f1))"
-fi
+. "$QVB_RIG_SRC/usb_rig/guest/wine-prefix.sh"
+guest_wine_setup "$B" "$B/QVB886FWUpdate.exe" || finish 1
 "$WINESERVER" -k >/dev/null 2>&1
 
 # One display and one Wine session for the tests that run one program each: starting a session

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -522,6 +523,36 @@ TEST_F(VirtualProgramTest, ShellPromptIsClosedAfterTheStatusCheckOnWindows7NotOn
     EXPECT_FALSE(other.closed()) << "a dialog of another title was closed";
     CloseAndExpectResultZero(run, shown);
   }
+}
+
+// --- the shipped program on the USB rig's gadget ----------------------------------------------
+
+// Runs only in the rig's guest, where a gadget running 133.1.0.3 sits behind Wine's SG_IO path
+// and QVB_RIG_BUS_PREFIX names the list prefix its interface path should give.
+TEST(RigBridge, ShippedProgramFindsAndUpdatesTheGadget) {
+  const char* prefix = std::getenv("QVB_RIG_BUS_PREFIX");
+  if (!prefix) GTEST_SKIP() << "only in the USB rig (QVB_RIG_BUS_PREFIX not set)";
+  Program program;
+  ASSERT_TRUE(program.Start(DriverSettings().program)) << DriverSettings().program;
+  MainWindow window;
+  // Under emulation the enumeration and the status check take a while.
+  ASSERT_TRUE(WaitForMainWindow(program, window, 120000));
+  State state = Read(window);
+  ExpectLines(state, {"", "", "Firmware version: 133.01.00.03", "Status: Update required", ""});
+  EXPECT_EQ(state.list.rfind(prefix, 0), 0u) << state.list;
+  EXPECT_NE(state.list.find("Quorvel QVB886 NVMe"), std::string::npos) << state.list;
+  ASSERT_TRUE(state.update_visible && state.update_enabled);
+  Click(window.update());
+  ASSERT_TRUE(WaitForLine(window, 4, "Successfully updated.", 180000))
+      << "line 4: " << TextOf(window.line(4));
+  state = Read(window);
+  ExpectLines(state, {"", "Please power off/on your USB device", "", "Successfully updated.", ""});
+  EXPECT_FALSE(state.update_visible);
+  ASSERT_TRUE(state.exit_visible && state.exit_enabled);
+  Click(window.exit());
+  DWORD code = 12345;
+  ASSERT_TRUE(program.WaitForExit(30000, code));
+  EXPECT_EQ(code, 0u);
 }
 
 }  // namespace
