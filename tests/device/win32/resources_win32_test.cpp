@@ -45,9 +45,8 @@ TEST(Win32Resources, ManifestAsksForAdministratorAndListsNoSystems) {
 #else
   const char* architecture = "processorArchitecture=\"X86\"";
 #endif
-  for (const char* part :
-       {"name=\"RunAsAdmin\"", "version=\"1.0.0.0\"", architecture,
-        "level=\"requireAdministrator\"", "uiAccess=\"false\""})
+  for (const char* part : {"name=\"RunAsAdmin\"", "version=\"1.0.0.0\"", architecture,
+                           "level=\"requireAdministrator\"", "uiAccess=\"false\""})
     EXPECT_NE(std::string::npos, manifest.find(part)) << part;
   EXPECT_EQ(std::string::npos, manifest.find("supportedOS"));
   EXPECT_EQ(std::string::npos, manifest.find("compatibility"));
