@@ -7,7 +7,8 @@
 #
 #   rig.sh --build BUILD_DIR [--mode suite|bench] [--only NAME,...] [--kvm] [--timeout SECS]
 #   rig.sh --build MINGW_BUILD_DIR --mode wine32 [--ctest-args "ARGS"] [--cache DIR]
-#   rig.sh --build BUILD_DIR --mode win-rig --windows MINGW_BUILD_DIR [--only NAME,...]
+#   rig.sh --build BUILD_DIR --mode win-rig --windows MINGW_BUILD_DIR [--windows64 MINGW64_DIR]
+#          [--only NAME,...]
 #
 # Mode wine32 runs the 32-bit Windows build's ctest under 32-bit Wine in the guest, for hosts
 # that cannot execute 32-bit code; the build folder is shared writable with the guest.
@@ -15,6 +16,9 @@
 # 32-bit Wine in the guest against the gadget (they find it through SetupDi and send through
 # IOCTL_SCSI_PASS_THROUGH_DIRECT), and BUILD_DIR's Linux program on the same scenario; the
 # Windows build folder is shared writable (it keeps the guest's win32 prefix archive).
+# --windows64 adds the x86_64 siblings from MINGW64_DIR under wine64 in the same boot; their
+# win64 prefix is made here on the host (seconds, where the guest would take minutes) and kept
+# in MINGW64_DIR as guest-win64-prefix.tar.gz. Whatever keeps them from running fails their cases.
 # --cache names the folder of the guest's Debian packages (default BUILD_DIR/usb_rig/cache).
 #
 # Exit 0 when the guest ran every check and all passed; otherwise 1, with the guest's log.
@@ -22,7 +26,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 src=$(cd "$here/.." && pwd)
-build="" mode=suite only="" accel=tcg timeout_s="" cache="" ctest_args="" windows=""
+build="" mode=suite only="" accel=tcg timeout_s="" cache="" ctest_args="" windows="" windows64=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
@@ -33,7 +37,8 @@ while [ $# -gt 0 ]; do
     --cache) cache=$2; shift 2 ;;
     --ctest-args) ctest_args=$2; shift 2 ;;
     --windows) windows=$2; shift 2 ;;
-    *) echo "usage: rig.sh --build BUILD_DIR [--mode suite|bench|wine32|win-rig] [--windows MINGW_BUILD_DIR] [--only NAMES] [--kvm]" >&2; exit 2 ;;
+    --windows64) windows64=$2; shift 2 ;;
+    *) echo "usage: rig.sh --build BUILD_DIR [--mode suite|bench|wine32|win-rig] [--windows MINGW_BUILD_DIR] [--windows64 MINGW64_DIR] [--only NAMES] [--kvm]" >&2; exit 2 ;;
   esac
 done
 [ -n "$build" ] || { echo "rig: --build BUILD_DIR is required" >&2; exit 2; }
@@ -75,6 +80,46 @@ fi
 for exe in "${needed[@]}"; do
   [ -f "$exe" ] || fail "$exe is not built"
 done
+
+# The x86_64 programs' trouble is not the boot's: it goes to the guest, which fails their cases
+# with it, while the 32-bit ones still run.
+windows64_problem=""
+if [ "$mode" = win-rig ] && [ -n "$windows64" ]; then
+  if [ ! -d "$windows64" ]; then
+    windows64_problem="the x86_64 Windows build folder $windows64 is missing: build it first (cmake --preset mingw64 && cmake --build --preset mingw64)"
+  else
+    windows64=$(cd "$windows64" && pwd)
+    for exe in "$windows64/cli/qvb886-fwupdate.exe" "$windows64/QVB886FWUpdate.exe" \
+      "$windows64/tests/wine/qvb_wine_driver.exe"; do
+      if [ ! -f "$exe" ]; then
+        windows64_problem="$exe is not built (cmake --build --preset mingw64)"
+      elif [ "$(qvb_pe_machine "$exe")" != 8664 ]; then
+        windows64_problem="$exe is not an x86_64 program: $windows64 is not the x86_64 Windows build"
+      fi
+      [ -z "$windows64_problem" ] || break
+    done
+  fi
+  archive64="$windows64/guest-win64-prefix.tar.gz"
+  if [ -z "$windows64_problem" ] && [ ! -f "$archive64" ]; then
+    echo "usb-rig: making the win64 prefix for the guest on the host ($archive64)"
+    if ! windows64_problem=$(
+      QVB_RIG_SRC=$src
+      say() { echo "usb-rig: $*" >&2; }
+      . "$here/guest/wine-prefix.sh"
+      qvb_wine_select "$windows64/cli/qvb886-fwupdate.exe" 2>&1 || exit 1
+      work=$(mktemp -d "$windows64/.guest-win64-prefix.XXXXXX") || exit 1
+      trap 'rm -rf "$work"' EXIT
+      export WINEPREFIX=$work/prefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
+      qvb_wine_prefix --gui 2>&1 && wine_keep_prefix "$archive64" ||
+        { echo "wineboot of a win64 prefix failed on the host"; "$WINESERVER" -k 2>/dev/null; exit 1; }
+    ); then
+      windows64_problem="no win64 prefix for the guest: $windows64_problem"
+    else
+      windows64_problem=""
+    fi
+  fi
+  [ -z "$windows64_problem" ] || echo "usb-rig: the x86_64 cases will fail: $windows64_problem" >&2
+fi
 "$here/fetch-guest.sh" "$cache" || fail "the guest's Debian packages could not be fetched (network to the Debian mirror? apt-get update?)"
 release=$(cat "$cache/kernel-release")
 modules="$cache/kernel/lib/modules/$release/kernel"
@@ -115,6 +160,8 @@ QVB_RIG_ONLY='$only'
 QVB_RIG_RESULTS='$results'
 QVB_RIG_GUEST_SCRIPT='${QVB_RIG_GUEST_SCRIPT:-$(case $mode in wine32) echo wine32.sh ;; win-rig) echo winrig.sh ;; *) echo suite.sh ;; esac)}'
 QVB_RIG_WINDOWS='$windows'
+QVB_RIG_WINDOWS64='$windows64'
+QVB_RIG_WINDOWS64_PROBLEM='${windows64_problem//\'/}'
 QVB_RIG_CTEST_ARGS='$ctest_args'
 QVB_RIG_WINEDEBUG='${WINEDEBUG:-}'
 ENV

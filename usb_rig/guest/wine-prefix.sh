@@ -1,29 +1,70 @@
 #!/bin/bash
-# Sourced by the rig's guest scripts that run Windows programs: a home, a writable /tmp and
-# xkb folder for Xvfb, and the win32 prefix in the guest's memory, unpacked from the archive in
-# the 32-bit build folder or made there once and kept in it (that folder must be writable).
+# Sourced by the rig's guest scripts that run Windows programs (and by rig.sh on the host, which
+# makes the win64 prefix there): a home, a writable /tmp and xkb folder for Xvfb, and a Wine
+# prefix in the guest's memory, unpacked from an archive in the Windows build folder. The win32
+# prefix is made in the guest once and kept in the 32-bit build folder (which must then be
+# writable); the win64 prefix is made on the host, where wine64 runs natively in seconds.
 #
 #   guest_wine_setup BUILD_DIR PROGRAM   selects Wine for PROGRAM, readies $WINEPREFIX
+#   wine_keep_prefix ARCHIVE             slims the made $WINEPREFIX and archives it
 # Expects say() from the caller.
 
-. "$QVB_RIG_SRC/cmake/wine-env.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/../../cmake/wine-env.sh"
+
+# wine_link_copies DIR BUILTINS: links every file of DIR that is a copy of one in BUILTINS (same
+# name and size: wineboot copies them whole, so the size tells a copy without reading 500 MB
+# under emulation) to that original; prints how many. One process for all, as each start costs.
+wine_link_copies() {
+  local dir=$1 builtins=$2 tmp n
+  [ -d "$dir" ] && [ -d "$builtins" ] || { echo 0; return; }
+  tmp=$(mktemp -d "${TMPDIR:-/tmp}/qvb-slim.XXXXXX") || return 1
+  find "$dir" -maxdepth 1 -type f -printf '%f %s\n' | LC_ALL=C sort >"$tmp/prefix"
+  find "$builtins" -maxdepth 1 -type f -printf '%f %s\n' | LC_ALL=C sort >"$tmp/builtins"
+  LC_ALL=C join "$tmp/prefix" "$tmp/builtins" |
+    awk -v dir="$builtins" '$2 == $3 { print dir "/" $1 }' >"$tmp/copies"
+  xargs -r ln -sf -t "$dir" <"$tmp/copies"
+  n=$(wc -l <"$tmp/copies")
+  rm -rf "$tmp"
+  echo "$n"
+}
 
 # Most of a fresh prefix is copies of Wine's own DLLs; those become links to the originals (the
 # same files, so Wine loads the same code), which keeps the archive small and quick to unpack.
-guest_slim_prefix() {
-  # The guest's devtmpfs has no /dev/fd, which bash's <(...) needs.
-  [ -e /dev/fd ] || ln -s /proc/self/fd /dev/fd
-  local builtins=/usr/lib/i386-linux-gnu/wine/i386-windows
-  local system32=$WINEPREFIX/drive_c/windows/system32
-  # wineboot copies them whole, so the size tells a copy without reading 500 MB under
-  # emulation; one process for all of them, as each start costs here.
-  LC_ALL=C join <(find "$system32" -maxdepth 1 -type f -printf '%f %s\n' | LC_ALL=C sort) \
-    <(find "$builtins" -maxdepth 1 -type f -printf '%f %s\n' | LC_ALL=C sort) |
-    awk -v dir="$builtins" '$2 == $3 { print dir "/" $1 }' >/run/wine32/copies
-  xargs -r ln -sf -t "$system32" </run/wine32/copies
-  say "$(wc -l </run/wine32/copies) of Wine's DLLs in the prefix linked to $builtins"
+wine_slim_prefix() {
+  local windows=$WINEPREFIX/drive_c/windows pe32=/usr/lib/i386-linux-gnu/wine/i386-windows
+  local pe64=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+  local dir n=0
+  # The side-by-side assemblies hold copies too, one folder each.
+  for dir in "$windows"/winsxs/x86_*/; do
+    n=$((n + $(wine_link_copies "$dir" "$pe32")))
+  done
+  if [ "$WINEARCH" = win64 ]; then
+    for dir in "$windows"/winsxs/amd64_*/; do
+      n=$((n + $(wine_link_copies "$dir" "$pe64")))
+    done
+    say "$(wine_link_copies "$windows/system32" "$pe64") of Wine's DLLs in system32 linked to $pe64"
+    say "$(wine_link_copies "$windows/syswow64" "$pe32") of Wine's DLLs in syswow64 linked to $pe32"
+  else
+    say "$(wine_link_copies "$windows/system32" "$pe32") of Wine's DLLs in the prefix linked to $pe32"
+  fi
+  say "$n of Wine's DLLs in winsxs linked to the originals"
 }
 
+# wine_keep_prefix ARCHIVE: the made $WINEPREFIX, slimmed, as ARCHIVE (its folder at the top).
+# Owned by root inside, which the guest runs as: Wine refuses a prefix its user does not own.
+wine_keep_prefix() {
+  local archive=$1
+  "$WINESERVER" -w
+  wine_slim_prefix
+  tar -C "$(dirname "$WINEPREFIX")" --owner=0 --group=0 -czf "$archive.part" "$(basename "$WINEPREFIX")" &&
+    mv "$archive.part" "$archive" || return 1
+  say "$WINEARCH prefix kept in $archive ($(du -h "$archive" | cut -f1))"
+}
+
+# guest_wine_setup BUILD_DIR PROGRAM: Wine for PROGRAM's architecture, its prefix at
+# /run/$WINEARCH/prefix (in the guest's memory: made on 9p it takes several times longer),
+# unpacked from BUILD_DIR/guest-$WINEARCH-prefix.tar.gz. Without that archive a win32 prefix is
+# made here and kept there; a win64 one is the host's to make, so its absence fails.
 guest_wine_setup() {
   local build=$1 program=$2
   export HOME=/run/home TMPDIR=/run/tmp XDG_RUNTIME_DIR=/run/user
@@ -33,22 +74,20 @@ guest_wine_setup() {
   mountpoint -q /var/lib/xkb || mount -t tmpfs tmpfs /var/lib/xkb 2>/dev/null
   mountpoint -q /tmp || mount -t tmpfs tmpfs /tmp
   qvb_wine_select "$program" || return 1
-  # The prefix lives in the guest's memory: made on 9p it takes several times longer.
-  export QVB_WINEPREFIX=/run/wine32/prefix
+  local home=/run/$WINEARCH
+  export QVB_WINEPREFIX=$home/prefix
   export WINEPREFIX=$QVB_WINEPREFIX WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=${QVB_RIG_WINEDEBUG:--all}
-  local archive=$build/guest-wine32-prefix.tar.gz
-  mkdir -p /run/wine32
-  if [ -f "$archive" ] && tar -C /run/wine32 -xzf "$archive"; then
-    say "win32 prefix unpacked from $archive"
+  local archive=$build/guest-$WINEARCH-prefix.tar.gz
+  mkdir -p "$home"
+  if [ -f "$archive" ] && tar -C "$home" -xzf "$archive"; then
+    say "$WINEARCH prefix unpacked from $archive"
+  elif [ "$WINEARCH" = win64 ]; then
+    say "no usable win64 prefix archive $archive (rig.sh makes it on the host before the boot)"
+    return 1
   else
     rm -rf "$WINEPREFIX"
     say "making the win32 prefix (wineboot, a few minutes under emulation)"
   fi
   qvb_wine_prefix --gui || return 1
-  if [ ! -f "$archive" ]; then
-    "$WINESERVER" -w
-    guest_slim_prefix
-    tar -C /run/wine32 -czf "$archive.part" prefix && mv "$archive.part" "$archive"
-    say "win32 prefix kept in $archive ($(du -h "$archive" | cut -f1))"
-  fi
+  [ -f "$archive" ] || wine_keep_prefix "$archive"
 }

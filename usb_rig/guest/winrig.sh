@@ -16,6 +16,8 @@ WIN_CLI=$WIN/cli/qvb886-fwupdate.exe
 WIN_GUI=$WIN/QVB886FWUpdate.exe
 WIN_DRIVER=$WIN/tests/wine/qvb_wine_driver.exe
 LINUX_CLI=$QVB_RIG_BUILD/cli/qvb886-fwupdate
+# The x86_64 siblings (rig.sh --windows64), under wine64 in their own prefix.
+WIN64=${QVB_RIG_WINDOWS64:-}
 
 # The disk interface class and the names Windows gives a disk behind usbstor and behind uas.
 DISK_CLASS='{53f56307-b6bf-11d0-94f2-00a0c91efb8b}'
@@ -50,7 +52,8 @@ link_disk() {
   ln -s "$2" "$WINEPREFIX/dosdevices/$1"
 }
 
-# win_cli OUT ARGS...: the shipped console program under Wine; its output without the CRs.
+# win_cli OUT ARGS...: the shipped console program under Wine (WIN_CLI: the 32-bit one until
+# use_wine64 switches); its output without the CRs.
 win_cli() {
   local out=$1
   shift
@@ -86,7 +89,7 @@ update_sequence_ok() {
     END { exit !(state == 3 && writes == 65 && reads == 65 && bad == 0) }'
 }
 
-WIN_UPDATE_S="" LINUX_UPDATE_S=""
+WIN_UPDATE_S="" LINUX_UPDATE_S="" WIN64_UPDATE_S=""
 
 scenario_update_required() {
   local n=win-update-required
@@ -230,6 +233,76 @@ scenario_window_uas() {
   window_case win-window-uas "<<UASP>> " start_uas_gadget stop_uas_gadget "$UAS_NAME"
 }
 
+# The x86_64 programs under wine64: their own prefix (made on the host by rig.sh), registry seed
+# and session. After this the Wine variables and WIN_* name the x86_64 ones.
+WINE64_READY=""
+use_wine64() {
+  [ -z "$WINE64_READY" ] || return "$WINE64_READY"
+  WINE64_READY=1
+  if [ -z "$WIN64" ]; then
+    WINE64_PROBLEM="no x86_64 Windows build given (rig.sh --windows64 MINGW64_DIR)"
+  elif [ -n "${QVB_RIG_WINDOWS64_PROBLEM:-}" ]; then
+    WINE64_PROBLEM=$QVB_RIG_WINDOWS64_PROBLEM
+  else
+    WIN32_SESSION="$WINEPREFIX $WINESERVER"
+    WIN_CLI=$WIN64/cli/qvb886-fwupdate.exe WIN_GUI=$WIN64/QVB886FWUpdate.exe
+    WIN_DRIVER=$WIN64/tests/wine/qvb_wine_driver.exe
+    local t=$(date +%s.%N)
+    if ! guest_wine_setup "$WIN64" "$WIN_CLI" >>"$R/wine64-setup.out" 2>&1; then
+      WINE64_PROBLEM="the win64 prefix could not be set up ($(tail -n 1 "$R/wine64-setup.out"))"
+    else
+      "$WINESERVER" -p
+      if ! seed_registry; then
+        WINE64_PROBLEM="the disk interfaces could not be seeded into the win64 prefix's registry"
+      else
+        say "     win64 prefix and session ready after $(seconds_since "$t") s"
+        WINE64_READY=0
+      fi
+    fi
+  fi
+  return "$WINE64_READY"
+}
+
+# The x86_64 console program on a 133.1.0.3 bridge behind usb-storage: the same list, status and
+# update as the 32-bit one, and the same commands in the gadget's log (its 56-byte request and
+# larger SetupDi records must not change what reaches the device).
+scenario_win64_update_required() {
+  local n=win64-update-required w=win-update-required
+  use_wine64 || { fail "$n: $WINE64_PROBLEM"; return; }
+  start_gadget $n "$SCENARIOS/update-required.scenario" || return
+  link_disk "$USBSTOR_NAME" "$SG"
+  win_cli "$R/$n.list.json" --json list
+  check "$n: list exits 0" [ $? -eq 0 ]
+  check "$n: list finds the gadget through SetupDi as the usbstor interface, bus USB" json_is "$R/$n.list.json" \
+    "len(d['disks'])==1 and d['disks'][0]['path']=='\\\\\\\\?\\\\$USBSTOR_NAME' and d['disks'][0]['bus']=='USB'"
+  check "$n: list shows vendor, product, model and version" json_is "$R/$n.list.json" \
+    "(lambda x: x['vendor']=='Quorvel' and x['product']=='QVB886 NVMe' and x['model_code']==22 and x['firmware']['version']=='133.1.0.3' and x['firmware']['updatable'])(d['disks'][0])"
+  win_cli "$R/$n.status.txt" status
+  check "$n: status exits 0, update required" [ $? -eq 0 ]
+  local t=$(date +%s.%N)
+  win_cli "$R/$n.update.txt" update --yes
+  local rc=$?
+  WIN64_UPDATE_S=$(seconds_since "$t")
+  check "$n: update exits 0" [ $rc -eq 0 ]
+  check "$n: update says \"Successfully updated.\"" grep -q '^Successfully updated\.$' "$R/$n.update.txt"
+  stop_gadget
+  check "$n: the gadget's flash equals the image within the compare window" flash_matches "$R/$n.flash"
+  check "$n: the update's command sequence: info, descriptor, 65 writes, descriptor, 65 reads" \
+    update_sequence_ok "$R/$n.cmds"
+  check "$n: the 1-byte flash-status read travels as 2" [ "$(count_lines "$R/$n.cmds" '^flash_status in 2 good')" -ge 1 ]
+  if [ -f "$R/$w.cmds" ]; then
+    program_commands "$R/$n.cmds" >"$R/compare64.x86_64.cmds"
+    program_commands "$R/$w.cmds" >"$R/compare64.i686.cmds"
+    check "$n: list, status and update leave the same commands as the 32-bit program's" \
+      diff "$R/compare64.i686.cmds" "$R/compare64.x86_64.cmds"
+  fi
+}
+
+scenario_win64_window() {
+  use_wine64 || { fail "win64-window: $WINE64_PROBLEM"; return; }
+  window_case win64-window "<<USB>> " start_gadget stop_gadget "$USBSTOR_NAME"
+}
+
 : >"$LOG"
 say "guest: kernel $(uname -r), $(nproc) CPUs, mode $QVB_RIG_MODE, Windows build $WIN"
 # A slow guest is told from a stuck one by what runs.
@@ -250,12 +323,17 @@ pass "win32 prefix ready"
 Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>/run/rig/display >/dev/null 2>"$R/xvfb.err" &
 wait_for "[ -s /run/rig/display ]" 20 && export DISPLAY=:$(cat /run/rig/display)
 check "the disk interfaces seeded into Wine's registry" seed_registry
-for s in update_required linux_compare up_to_date piece_fails_once piece_fails vanish uas window window_uas; do
+for s in update_required linux_compare up_to_date piece_fails_once piece_fails vanish uas window window_uas \
+  win64_update_required win64_window; do
   if [ -n "$QVB_RIG_ONLY" ] && ! echo ",$QVB_RIG_ONLY," | grep -q ",$s,"; then continue; fi
   scenario_$s
   stop_gadget
   stop_uas_gadget
 done
-[ -n "$WIN_UPDATE_S" ] && say "benchmark: update --yes of 133.1.0.3 through usb-storage: Windows build under Wine (IOCTL_SCSI_PASS_THROUGH_DIRECT to SG_IO) $WIN_UPDATE_S s, Linux build (SG_IO) ${LINUX_UPDATE_S:-?} s of guest time, process start included"
+[ -n "$WIN_UPDATE_S" ] && say "benchmark: update --yes of 133.1.0.3 through usb-storage: Windows build under Wine (IOCTL_SCSI_PASS_THROUGH_DIRECT to SG_IO) $WIN_UPDATE_S s, Linux build (SG_IO) ${LINUX_UPDATE_S:-?} s of guest time, process start included${WIN64_UPDATE_S:+; x86_64 Windows build under wine64 $WIN64_UPDATE_S s}"
 "$WINESERVER" -k >/dev/null 2>&1
+if [ -n "${WIN32_SESSION:-}" ]; then
+  set -- $WIN32_SESSION
+  WINEPREFIX=$1 "$2" -k >/dev/null 2>&1
+fi
 finish
