@@ -18,7 +18,7 @@
 # Windows build folder is shared writable (it keeps the guest's win32 prefix archive).
 # --windows64 adds the x86_64 siblings from MINGW64_DIR under wine64 in the same boot; their
 # win64 prefix is made here on the host (seconds, where the guest would take minutes) and kept
-# in MINGW64_DIR as guest-win64-prefix.tar.gz. Whatever keeps them from running fails their cases.
+# in MINGW64_DIR as guest-wine64-prefix.tar.gz. Whatever keeps them from running fails their cases.
 # --cache names the folder of the guest's Debian packages (default BUILD_DIR/usb_rig/cache).
 #
 # Exit 0 when the guest ran every check and all passed; otherwise 1, with the guest's log.
@@ -99,7 +99,7 @@ if [ "$mode" = win-rig ] && [ -n "$windows64" ]; then
       [ -z "$windows64_problem" ] || break
     done
   fi
-  archive64="$windows64/guest-win64-prefix.tar.gz"
+  archive64="$windows64/guest-wine64-prefix.tar.gz"
   if [ -z "$windows64_problem" ] && [ ! -f "$archive64" ]; then
     echo "usb-rig: making the win64 prefix for the guest on the host ($archive64)"
     if ! windows64_problem=$(
@@ -107,7 +107,7 @@ if [ "$mode" = win-rig ] && [ -n "$windows64" ]; then
       say() { echo "usb-rig: $*" >&2; }
       . "$here/guest/wine-prefix.sh"
       qvb_wine_select "$windows64/cli/qvb886-fwupdate.exe" 2>&1 || exit 1
-      work=$(mktemp -d "$windows64/.guest-win64-prefix.XXXXXX") || exit 1
+      work=$(mktemp -d "$windows64/.guest-wine64-prefix.XXXXXX") || exit 1
       trap 'rm -rf "$work"' EXIT
       export WINEPREFIX=$work/prefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
       qvb_wine_prefix --gui 2>&1 && wine_keep_prefix "$archive64" ||

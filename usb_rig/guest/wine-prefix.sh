@@ -63,8 +63,8 @@ wine_keep_prefix() {
 
 # guest_wine_setup BUILD_DIR PROGRAM: Wine for PROGRAM's architecture, its prefix at
 # /run/$WINEARCH/prefix (in the guest's memory: made on 9p it takes several times longer),
-# unpacked from BUILD_DIR/guest-$WINEARCH-prefix.tar.gz. Without that archive a win32 prefix is
-# made here and kept there; a win64 one is the host's to make, so its absence fails.
+# unpacked from BUILD_DIR/guest-wine32-prefix.tar.gz (or -wine64-). Without that archive a win32
+# prefix is made here and kept there; a win64 one is the host's to make, so its absence fails.
 guest_wine_setup() {
   local build=$1 program=$2
   export HOME=/run/home TMPDIR=/run/tmp XDG_RUNTIME_DIR=/run/user
@@ -77,7 +77,7 @@ guest_wine_setup() {
   local home=/run/$WINEARCH
   export QVB_WINEPREFIX=$home/prefix
   export WINEPREFIX=$QVB_WINEPREFIX WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=${QVB_RIG_WINEDEBUG:--all}
-  local archive=$build/guest-$WINEARCH-prefix.tar.gz
+  local archive=$build/guest-wine${WINEARCH#win}-prefix.tar.gz
   mkdir -p "$home"
   if [ -f "$archive" ] && tar -C "$home" -xzf "$archive"; then
     say "$WINEARCH prefix unpacked from $archive"
