@@ -183,7 +183,9 @@ elif [ "$mode" = win-rig ]; then
   memory=3072
   rw_args=(-virtfs "local,path=$windows,mount_tag=build,security_model=none,multidevs=remap")
   rw_append=" QVB_RIG_RW=$windows"
-  [ -n "$timeout_s" ] || timeout_s=840
+  # Room for a first run under a busy host: the win32 prefix made in the guest (up to 9 min),
+  # the 32-bit scenarios (up to 7 min) and the x86_64 ones (up to 3 min).
+  [ -n "$timeout_s" ] || timeout_s=1500
 fi
 [ -n "$timeout_s" ] || timeout_s=540
 # This machine's KVM cannot run a normal guest; it is there for hosts whose KVM can.

@@ -239,9 +239,7 @@ WINE64_READY=""
 use_wine64() {
   [ -z "$WINE64_READY" ] || return "$WINE64_READY"
   WINE64_READY=1
-  if [ -z "$WIN64" ]; then
-    WINE64_PROBLEM="no x86_64 Windows build given (rig.sh --windows64 MINGW64_DIR)"
-  elif [ -n "${QVB_RIG_WINDOWS64_PROBLEM:-}" ]; then
+  if [ -n "${QVB_RIG_WINDOWS64_PROBLEM:-}" ]; then
     WINE64_PROBLEM=$QVB_RIG_WINDOWS64_PROBLEM
   else
     WIN32_SESSION="$WINEPREFIX $WINESERVER"
@@ -326,6 +324,8 @@ check "the disk interfaces seeded into Wine's registry" seed_registry
 for s in update_required linux_compare up_to_date piece_fails_once piece_fails vanish uas window window_uas \
   win64_update_required win64_window; do
   if [ -n "$QVB_RIG_ONLY" ] && ! echo ",$QVB_RIG_ONLY," | grep -q ",$s,"; then continue; fi
+  # Without --windows64 the x86_64 programs are not asked for (ctest always names their build).
+  case "$s:$WIN64" in win64_*:) say "     $s not run: no x86_64 Windows build given (rig.sh --windows64)"; continue ;; esac
   scenario_$s
   stop_gadget
   stop_uas_gadget
