@@ -23,7 +23,7 @@ uint32_t Rotr(uint32_t x, int n) {
 
 void Compress(uint32_t state[8], const uint8_t block[64]) {
   uint32_t w[64];
-  for (int i = 0; i < 16; ++i)
+  for (std::size_t i = 0; i < 16; ++i)
     w[i] = (uint32_t{block[4 * i]} << 24) | (uint32_t{block[4 * i + 1]} << 16) |
            (uint32_t{block[4 * i + 2]} << 8) | uint32_t{block[4 * i + 3]};
   for (int i = 16; i < 64; ++i) {
@@ -76,9 +76,9 @@ Sha256Digest Sha256(const uint8_t* data, std::size_t size) {
   for (std::size_t k = 0; k < blocks; ++k) Compress(state, block + 64 * k);
 
   Sha256Digest digest;
-  for (int i = 0; i < 8; ++i)
-    for (int j = 0; j < 4; ++j)
-      digest[static_cast<std::size_t>(4 * i + j)] = static_cast<uint8_t>(state[i] >> (24 - 8 * j));
+  for (std::size_t i = 0; i < 8; ++i)
+    for (std::size_t j = 0; j < 4; ++j)
+      digest[4 * i + j] = static_cast<uint8_t>(state[i] >> (24 - 8 * j));
   return digest;
 }
 
