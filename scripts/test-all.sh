@@ -23,6 +23,16 @@ build() {
   cmake --preset "$1"
   cmake --build --preset "$1" -j "$jobs"
 }
+# The times are printed however the run ends, the failed step's included.
+where=build/windows-tests.txt
+rm -f "$where"
+summary() {
+  echo "=== summary ==="
+  [ ${#timings[@]} -eq 0 ] || printf '%s\n' "${timings[@]}"
+  [ -f "$where" ] && sed -n '/^=== where the Windows tests ran ===$/,$p' "$where"
+  return 0
+}
+trap summary EXIT
 
 step "install" ./scripts/install-deps.sh
 echo "host: $(uname -m), executes 32-bit x86 programs: $(./scripts/host-runs-i386.sh || true)"
@@ -32,13 +42,15 @@ done
 for preset in linux linux-asan; do
   step "test $preset" ctest --preset "$preset" -j "$jobs"
 done
+windows_tests() {
+  ./scripts/run-windows-tests.sh all | tee "$where"
+  return "${PIPESTATUS[0]}"
+}
 windows_rc=0
-step "test windows" ./scripts/run-windows-tests.sh all || windows_rc=$?
+step "test windows" windows_tests || windows_rc=$?
 step "static analysis" ./scripts/static-analysis.sh
 step "fuzzing" ./scripts/fuzz.sh
 
-echo "=== summary ==="
-printf '%s\n' "${timings[@]}"
 if [ "$windows_rc" -ne 0 ]; then
   echo "=== the Windows tests FAILED (see 'where the Windows tests ran' above) ==="
   exit 1
