@@ -91,9 +91,13 @@ update_sequence_ok() {
 
 WIN_UPDATE_S="" LINUX_UPDATE_S="" WIN64_UPDATE_S=""
 
-scenario_update_required() {
-  local n=win-update-required
-  start_gadget $n "$SCENARIOS/update-required.scenario" || return
+# console_update NAME: the console program (32-bit or x86_64, whichever Wine is selected) on a
+# 133.1.0.3 bridge behind usb-storage: list through SetupDi, status, update, then the flash and
+# the commands in the gadget's log. UPDATE_S: how long the update took.
+UPDATE_S=""
+console_update() {
+  local n=$1
+  start_gadget $n "$SCENARIOS/update-required.scenario" || return 1
   link_disk "$USBSTOR_NAME" "$SG"
   win_cli "$R/$n.list.json" --json list
   check "$n: list exits 0" [ $? -eq 0 ]
@@ -107,7 +111,7 @@ scenario_update_required() {
   local t=$(date +%s.%N)
   win_cli "$R/$n.update.txt" update --yes
   local rc=$?
-  WIN_UPDATE_S=$(seconds_since "$t")
+  UPDATE_S=$(seconds_since "$t")
   check "$n: update exits 0" [ $rc -eq 0 ]
   check "$n: update says \"Successfully updated.\"" grep -q '^Successfully updated\.$' "$R/$n.update.txt"
   stop_gadget
@@ -115,6 +119,12 @@ scenario_update_required() {
   check "$n: the update's command sequence: info, descriptor, 65 writes, descriptor, 65 reads" \
     update_sequence_ok "$R/$n.cmds"
   check "$n: the 1-byte flash-status read travels as 2" [ "$(count_lines "$R/$n.cmds" '^flash_status in 2 good')" -ge 1 ]
+}
+
+scenario_update_required() {
+  local n=win-update-required
+  console_update $n || return
+  WIN_UPDATE_S=$UPDATE_S
   check "$n: no Bulk-Only reset was needed" grep -q '^# resets 0$' "$R/$n.cmds"
 }
 
@@ -267,27 +277,8 @@ use_wine64() {
 scenario_win64_update_required() {
   local n=win64-update-required w=win-update-required
   use_wine64 || { fail "$n: $WINE64_PROBLEM"; return; }
-  start_gadget $n "$SCENARIOS/update-required.scenario" || return
-  link_disk "$USBSTOR_NAME" "$SG"
-  win_cli "$R/$n.list.json" --json list
-  check "$n: list exits 0" [ $? -eq 0 ]
-  check "$n: list finds the gadget through SetupDi as the usbstor interface, bus USB" json_is "$R/$n.list.json" \
-    "len(d['disks'])==1 and d['disks'][0]['path']=='\\\\\\\\?\\\\$USBSTOR_NAME' and d['disks'][0]['bus']=='USB'"
-  check "$n: list shows vendor, product, model and version" json_is "$R/$n.list.json" \
-    "(lambda x: x['vendor']=='Quorvel' and x['product']=='QVB886 NVMe' and x['model_code']==22 and x['firmware']['version']=='133.1.0.3' and x['firmware']['updatable'])(d['disks'][0])"
-  win_cli "$R/$n.status.txt" status
-  check "$n: status exits 0, update required" [ $? -eq 0 ]
-  local t=$(date +%s.%N)
-  win_cli "$R/$n.update.txt" update --yes
-  local rc=$?
-  WIN64_UPDATE_S=$(seconds_since "$t")
-  check "$n: update exits 0" [ $rc -eq 0 ]
-  check "$n: update says \"Successfully updated.\"" grep -q '^Successfully updated\.$' "$R/$n.update.txt"
-  stop_gadget
-  check "$n: the gadget's flash equals the image within the compare window" flash_matches "$R/$n.flash"
-  check "$n: the update's command sequence: info, descriptor, 65 writes, descriptor, 65 reads" \
-    update_sequence_ok "$R/$n.cmds"
-  check "$n: the 1-byte flash-status read travels as 2" [ "$(count_lines "$R/$n.cmds" '^flash_status in 2 good')" -ge 1 ]
+  console_update $n || return
+  WIN64_UPDATE_S=$UPDATE_S
   if [ -f "$R/$w.cmds" ]; then
     program_commands "$R/$n.cmds" >"$R/compare64.x86_64.cmds"
     program_commands "$R/$w.cmds" >"$R/compare64.i686.cmds"
