@@ -8,25 +8,14 @@
 #include "app/tform1.h"
 #include "device/firmware_image.h"
 #include "tests/app/window_rig.h"
+#include "tests/support/damaged_image.h"
 
 namespace qvb {
 namespace {
 
-FirmwareResource DamagedImage(const char* name) {
-  static const std::vector<uint8_t> damaged = [] {
-    const FirmwareResource carried = FindFirmwareResource(kFirmwareImageName);
-    std::vector<uint8_t> bytes(carried.bytes, carried.bytes + carried.size);
-    bytes[bytes.size() / 2] ^= 0x01;
-    return bytes;
-  }();
-  if (std::string(name) == kFirmwareImageName)
-    return {true, damaged.data(), static_cast<uint32_t>(damaged.size())};
-  return FindFirmwareResource(name);
-}
-
 class DamagedImageWindowTest : public testing::WindowRig {
  protected:
-  DamagedImageWindowTest() : previous_(InstallFirmwareResourceLookup(DamagedImage)) {}
+  DamagedImageWindowTest() : previous_(InstallFirmwareResourceLookup(testing::DamagedImage)) {}
   ~DamagedImageWindowTest() override { InstallFirmwareResourceLookup(previous_); }
 
  private:

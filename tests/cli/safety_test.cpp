@@ -11,22 +11,10 @@
 #include "cli/progress.h"
 #include "device/firmware_image.h"
 #include "tests/cli/cli_harness.h"
+#include "tests/support/damaged_image.h"
 
 namespace qvb::cli::test {
 namespace {
-
-// The carried update image with one byte changed.
-FirmwareResource DamagedImage(const char* name) {
-  static const std::vector<uint8_t> damaged = [] {
-    const FirmwareResource carried = FindFirmwareResource(kFirmwareImageName);
-    std::vector<uint8_t> bytes(carried.bytes, carried.bytes + carried.size);
-    bytes[0x2345] ^= 0x80;
-    return bytes;
-  }();
-  if (std::string(name) == kFirmwareImageName)
-    return {true, damaged.data(), static_cast<uint32_t>(damaged.size())};
-  return FindFirmwareResource(name);
-}
 
 class ScopedLookup {
  public:
@@ -43,7 +31,7 @@ class ScopedLookup {
 TEST(ImageIntegrity, DamagedImageFailsTheUpdateWithItsReasonAndWritesNothing) {
   for (bool json : {false, true}) {
     InstalledBridge installed(Qvb886(kDiskA, "133.1.0.3"));
-    ScopedLookup damaged(DamagedImage);
+    ScopedLookup damaged(qvb::testing::DamagedImage);
     std::vector<std::string> args = {"update", "--yes"};
     if (json) args.push_back("--json");
     const Result run = RunCli(args);

@@ -7,6 +7,7 @@
 
 #include "device/firmware_image.h"
 #include "firmware/update.h"
+#include "tests/support/damaged_image.h"
 #include "tests/support/fake_system.h"
 #include "tests/support/watching_host.h"
 #include "virtual_bridge/virtual_bridge.h"
@@ -252,19 +253,6 @@ TEST_F(LoaderPathTest, DownloadSizeAfterTheLoaderIsBoundedByTheData) {
   }
 }
 
-// The carried update image with one byte changed, as a damaged executable would carry it.
-FirmwareResource DamagedImage(const char* name) {
-  static const std::vector<uint8_t> damaged = [] {
-    const FirmwareResource carried = FindFirmwareResource(kFirmwareImageName);
-    std::vector<uint8_t> bytes(carried.bytes, carried.bytes + carried.size);
-    bytes[0x5000] ^= 0x10;
-    return bytes;
-  }();
-  if (std::string(name) == kFirmwareImageName)
-    return {true, damaged.data(), static_cast<uint32_t>(damaged.size())};
-  return FindFirmwareResource(name);
-}
-
 // Another carried image, of the same size, under the update image's name.
 FirmwareResource WrongImage(const char* name) {
   if (std::string(name) == kFirmwareImageName)
@@ -278,7 +266,7 @@ struct DamageSeen : UpdateObserver {
 };
 
 TEST_F(UpdateTest, AnImageThatIsNotTheOneCarriedIsNeverSent) {
-  for (FirmwareResourceLookup lookup : {DamagedImage, WrongImage}) {
+  for (FirmwareResourceLookup lookup : {testing::DamagedImage, WrongImage}) {
     bridge.ClearRequests();
     ScopedLookup damaged(lookup);
     DamageSeen observer;
