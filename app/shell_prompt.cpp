@@ -3,17 +3,14 @@
 #include <cstdint>
 
 #include "app/toolkit/toolkit.h"
+#include "device/shell_services.h"
 #include "device/system_services.h"
 
 namespace qvb {
 namespace {
 
-constexpr uint32_t kVersionInfoExSize = 156;
-constexpr uint32_t kVersionInfoSize = 148;
-
 bool ReadVersion(uint32_t& major, uint32_t& minor) {
-  if (System().GetVersion(kVersionInfoExSize, major, minor)) return true;
-  return System().GetVersion(kVersionInfoSize, major, minor);
+  return Shell().GetWindowsVersion(major, minor);
 }
 
 }  // namespace
@@ -34,9 +31,9 @@ bool IsWindows10() {
 }
 
 int DismissShellPrompt() {
-  void* dialog = System().FindTopLevelWindow("#32770", "Microsoft Windows");
+  void* dialog = Shell().FindTopLevelWindow("#32770", "Microsoft Windows");
   if (!dialog) return 0;
-  System().PostMessage(dialog, tk::kWmClose, 0, 0);
+  Shell().PostMessage(dialog, tk::kWmClose, 0, 0);
   return 1;
 }
 

@@ -43,14 +43,10 @@ AccessMonitor::AccessMonitor(ScsiHost& inner, ErrorSource open_error, ErrorTest 
     : inner_(inner), open_error_(std::move(open_error)), is_permission_(std::move(is_permission)) {}
 
 void AccessMonitor::Install() {
-  if (installed_) return;
-  previous_ = InstallScsiHost(this);
-  installed_ = true;
+  if (!installed_) installed_ = std::make_unique<ScopedSeams>(HostSeams{.scsi = this});
 }
 
-AccessMonitor::~AccessMonitor() {
-  if (installed_) InstallScsiHost(previous_);
-}
+AccessMonitor::~AccessMonitor() = default;
 
 std::unique_ptr<ScsiDevice> AccessMonitor::Open(const char* path, ShareMode share) {
   std::unique_ptr<ScsiDevice> device = inner_.Open(path, share);

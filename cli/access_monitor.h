@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "device/scsi_host.h"
+#include "device/seams.h"
 
 namespace qvb::cli {
 
@@ -39,8 +39,7 @@ class AccessMonitor : public ScsiHost {
   ErrorSource open_error_;
   ErrorTest is_permission_;
   std::vector<std::string> denied_;
-  bool installed_ = false;
-  ScsiHost* previous_ = nullptr;
+  std::unique_ptr<ScopedSeams> installed_;
 };
 
 // Letters compared without regard to ASCII case: the refresh lower-cases paths.

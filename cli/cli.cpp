@@ -9,9 +9,9 @@
 #include "cli/console_services.h"
 #include "cli/exit_codes.h"
 #include "cli/platform.h"
-#include "cli/virtual_devices.h"
 #include "device/scsi_host.h"
 #include "firmware/power_cycle.h"
+#include "virtual_bridge/virtual_devices.h"
 
 #ifndef QVB_VERSION
 #define QVB_VERSION "0.0.0"
@@ -42,12 +42,12 @@ int Run(int argc, const char* const* argv, Console& console) {
   session.power_cycles = console.power_cycles ? console.power_cycles : &own_power_cycles;
   std::ostream discard(nullptr);  // writes fail quietly
   if (options.json) session.report = options.command == Command::Update ? &console.err : &discard;
-  std::optional<VirtualDevices> virtual_devices;
+  std::optional<virt::VirtualDevices> virtual_devices;
   std::optional<AccessMonitor> monitor;
   if (!options.virtual_scenario.empty()) {
-    virtual_devices.emplace();
+    virtual_devices.emplace(options.virtual_scenario);
     std::string error;
-    if (!virtual_devices->Load(options.virtual_scenario, error)) {
+    if (!virtual_devices->Load(error)) {
       console.err << "qvb886-fwupdate: scenario " << error << "\n";
       return kExitUsage;
     }

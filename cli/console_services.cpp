@@ -2,16 +2,11 @@
 
 namespace qvb::cli {
 
-ConsoleServices::ConsoleServices(std::ostream& err) : err_(err), inner_(System()) {
-  previous_ = InstallSystemServices(this);
-}
-
-ConsoleServices::~ConsoleServices() {
-  InstallSystemServices(previous_);
-}
+ConsoleServices::ConsoleServices(std::ostream& err)
+    : ForwardingSystemServices(System()), err_(err), installed_(HostSeams{.system = this}) {}
 
 bool ConsoleServices::InhibitSleep(std::string& reason) {
-  if (inner_.InhibitSleep(reason)) return true;
+  if (inner().InhibitSleep(reason)) return true;
   if (!sleep_note_given_) {
     sleep_note_given_ = true;
     err_ << "Note: sleep could not be inhibited (" << reason

@@ -6,11 +6,9 @@
 
 #include "app/tform1.h"
 #include "app/toolkit/headless/headless_toolkit.h"
-#include "device/disk_interfaces.h"
 #include "device/firmware_image.h"
-#include "device/scsi_host.h"
-#include "device/system_services.h"
-#include "virtual_bridge/scenario.h"
+#include "device/seams.h"
+#include "virtual_bridge/virtual_devices.h"
 
 namespace {
 
@@ -23,9 +21,6 @@ class DemoSystem : public qvb::SystemServices {
     std::printf("[message box \"%s\"]\n%s\n", caption, text);
     return qvb::kIdOk;
   }
-  bool GetVersion(uint32_t, uint32_t&, uint32_t&) override { return false; }
-  void* FindTopLevelWindow(const char*, const char*) override { return nullptr; }
-  bool PostMessage(void*, uint32_t, uintptr_t, intptr_t) override { return false; }
   // Virtual devices only: nothing real is written, so there is no sleep to hold back.
   bool InhibitSleep(std::string&) override { return true; }
   void AllowSleep() override {}
@@ -52,16 +47,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s SCENARIO\n", argv[0]);
     return 2;
   }
-  qvb::virt::VirtualBridge bridge;
-  const auto loaded = qvb::virt::LoadScenarioFile(argv[1], bridge);
-  if (!loaded.ok) {
-    std::fprintf(stderr, "%s: %s\n", argv[1], loaded.error.c_str());
+  qvb::virt::VirtualDevices devices(argv[1]);
+  std::string error;
+  if (!devices.Load(error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
+  qvb::virt::VirtualBridge& bridge = devices.bridge();
   DemoSystem system;
-  qvb::InstallSystemServices(&system);
-  qvb::InstallScsiHost(&bridge);
-  qvb::InstallDiskInterfaces(&bridge);
+  qvb::ScopedSeams services(qvb::HostSeams{.system = &system});
 
   qvb::tk::headless::HeadlessApplication app;
   app.SetTitle("Quorvel FW Update Utility");
@@ -90,8 +84,5 @@ int main(int argc, char** argv) {
                 equal ? "holds" : "does NOT hold");
     result = form.pnl_Descript_4->Text() == "Successfully updated." && equal ? 0 : 1;
   }
-  qvb::InstallDiskInterfaces(nullptr);
-  qvb::InstallScsiHost(nullptr);
-  qvb::InstallSystemServices(nullptr);
   return result;
 }

@@ -42,11 +42,7 @@ class DiskInterfaces {
   virtual std::string SerialNumber(const char* /*device_path*/) { return ""; }
 };
 
-// The host's own implementation (linked in from device/win32 or device/linux).
-DiskInterfaces& PlatformDiskInterfaces();
-// The implementation in use: the installed one, or the platform's.
+// The list in use (see device/seams.h).
 DiskInterfaces& ActiveDiskInterfaces();
-// Installs `interfaces` (null: back to the platform's); returns the previous installation.
-DiskInterfaces* InstallDiskInterfaces(DiskInterfaces* interfaces);
 
 }  // namespace qvb

@@ -51,11 +51,7 @@ class ScsiHost {
   virtual std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) = 0;
 };
 
-// The host's own implementation (linked in from device/win32 or device/linux).
-ScsiHost& PlatformScsiHost();
-// The implementation in use: the installed one, or the platform's.
+// The host in use (see device/seams.h).
 ScsiHost& ActiveScsiHost();
-// Installs `host` (null: back to the platform's); returns the previous installation.
-ScsiHost* InstallScsiHost(ScsiHost* host);
 
 }  // namespace qvb

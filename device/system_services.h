@@ -1,6 +1,6 @@
-// The small platform services the logic needs besides devices: pauses, debug output, the
-// message box with no owner, the version query, the top-level window search and post, and
-// keeping the machine awake while firmware is written.
+// The small platform services the device layer and the window need besides devices: pauses,
+// debug output, the message box with no owner, and keeping the machine awake while firmware is
+// written. What only the shell prompt's closing needs is in device/shell_services.h.
 #pragma once
 
 #include <cstdint>
@@ -22,13 +22,6 @@ class SystemServices {
   virtual void DebugOutput(const char* text) = 0;
   // A modal message box with no owner window; returns the button pressed.
   virtual int MessageBox(const char* text, const char* caption, uint32_t flags) = 0;
-  // GetVersionExA with a record whose size field is `record_size` (156 or 148).
-  // False when the platform refuses the record or has no such version.
-  virtual bool GetVersion(uint32_t record_size, uint32_t& major, uint32_t& minor) = 0;
-  // FindWindowA by exact class and title; null when there is none.
-  virtual void* FindTopLevelWindow(const char* class_name, const char* title) = 0;
-  // PostMessageA; does not wait for the window to handle it.
-  virtual bool PostMessage(void* window, uint32_t message, uintptr_t wparam, intptr_t lparam) = 0;
   // Keeps the machine from sleeping (suspend, and sleep when idle) until AllowSleep. False,
   // with the reason, when that cannot be had; the caller then goes on without it.
   virtual bool InhibitSleep(std::string& reason) = 0;
@@ -36,8 +29,27 @@ class SystemServices {
   virtual void AllowSleep() = 0;
 };
 
-SystemServices& PlatformSystemServices();
+// Every call goes to `inner`: a front end that shows one thing its own way (the message box of
+// a console tool, of a Qt window) overrides just that.
+class ForwardingSystemServices : public SystemServices {
+ public:
+  explicit ForwardingSystemServices(SystemServices& inner) : inner_(inner) {}
+  void Sleep(uint32_t milliseconds) override { inner_.Sleep(milliseconds); }
+  void DebugOutput(const char* text) override { inner_.DebugOutput(text); }
+  int MessageBox(const char* text, const char* caption, uint32_t flags) override {
+    return inner_.MessageBox(text, caption, flags);
+  }
+  bool InhibitSleep(std::string& reason) override { return inner_.InhibitSleep(reason); }
+  void AllowSleep() override { inner_.AllowSleep(); }
+
+ protected:
+  SystemServices& inner() { return inner_; }
+
+ private:
+  SystemServices& inner_;
+};
+
+// The services in use (see device/seams.h).
 SystemServices& System();
-SystemServices* InstallSystemServices(SystemServices* services);
 
 }  // namespace qvb

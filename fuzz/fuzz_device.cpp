@@ -138,20 +138,13 @@ bool InputDevice::Send(ScsiPassThroughDirect& request, uint32_t& last_error) {
   }
 }
 
-Installed::Installed(ScsiHost* host, SystemServices* system, DiskInterfaces* disks,
+Installed::Installed(ScsiHost* host, QuietSystem* system, DiskInterfaces* disks,
                      FirmwareResourceLookup lookup)
-    : host_(InstallScsiHost(host)),
-      system_(InstallSystemServices(system)),
-      disks_(disks ? InstallDiskInterfaces(disks) : nullptr),
-      lookup_(InstallFirmwareResourceLookup(lookup)) {
-  installed_disks_ = disks != nullptr;
-}
+    : seams_(HostSeams{host, disks, system, system}),
+      lookup_(InstallFirmwareResourceLookup(lookup)) {}
 
 Installed::~Installed() {
   InstallFirmwareResourceLookup(lookup_);
-  if (installed_disks_) InstallDiskInterfaces(disks_);
-  InstallSystemServices(system_);
-  InstallScsiHost(host_);
 }
 
 FirmwareResource WithTestLoader(const char* name) {

@@ -22,6 +22,7 @@
 #include "device/disk_interfaces.h"
 #include "device/firmware_image.h"
 #include "device/scsi_host.h"
+#include "device/seams.h"
 #include "device/system_services.h"
 
 namespace qvb::fuzz {
@@ -97,7 +98,7 @@ class InputDevice : public ScsiHost {
 // The platform services with nothing behind them: pauses only add to a simulated clock, message
 // boxes are answered OK at once, the version is Windows 10 when asked for (so the shell prompt
 // loop runs) and no shell window is ever found.
-class QuietSystem : public SystemServices {
+class QuietSystem : public SystemServices, public ShellServices {
  public:
   void Sleep(uint32_t milliseconds) override { slept_ms += milliseconds; }
   void DebugOutput(const char*) override {}
@@ -105,7 +106,7 @@ class QuietSystem : public SystemServices {
     ++boxes;
     return kIdOk;
   }
-  bool GetVersion(uint32_t, uint32_t& major, uint32_t& minor) override {
+  bool GetWindowsVersion(uint32_t& major, uint32_t& minor) override {
     if (!windows10) return false;
     major = 10;
     minor = 0;
@@ -124,18 +125,15 @@ class QuietSystem : public SystemServices {
 // The seams of one run, installed for the life of the object and put back after it.
 class Installed {
  public:
-  Installed(ScsiHost* host, SystemServices* system, DiskInterfaces* disks = nullptr,
+  Installed(ScsiHost* host, QuietSystem* system, DiskInterfaces* disks = nullptr,
             FirmwareResourceLookup lookup = nullptr);
   ~Installed();
   Installed(const Installed&) = delete;
   Installed& operator=(const Installed&) = delete;
 
  private:
-  ScsiHost* host_;
-  SystemServices* system_;
-  DiskInterfaces* disks_;
+  ScopedSeams seams_;
   FirmwareResourceLookup lookup_;
-  bool installed_disks_ = false;
 };
 
 // The carried images and a 64 KiB test loader, so that the loader path can run to its end.

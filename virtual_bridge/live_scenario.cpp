@@ -1,6 +1,5 @@
 #include "virtual_bridge/live_scenario.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -8,15 +7,6 @@
 #include "virtual_bridge/scenario.h"
 
 namespace qvb::virt {
-namespace {
-
-std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
-
-}  // namespace
-
 bool ReadWholeFile(const std::string& file, std::string& text) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return false;
@@ -30,8 +20,9 @@ bool ReadWholeFile(const std::string& file, std::string& text) {
 LiveScenario::LiveScenario(std::string file) : file_(std::move(file)) {}
 
 bool LiveScenario::Refresh() {
+  if (file_.empty()) return false;
   std::string text;
-  if (file_.empty() || !ReadWholeFile(file_, text)) {
+  if (!ReadWholeFile(file_, text)) {
     // Nothing to read: nothing attached.
     if (source_ == Source::Missing) return false;
     source_ = Source::Missing;
@@ -82,25 +73,6 @@ bool WriteFlashFile(VirtualBridge& bridge, std::size_t index, const std::string&
             static_cast<std::streamsize>(flash.size()));
   out.close();
   return static_cast<bool>(out);
-}
-
-EnvironmentScenario::EnvironmentScenario()
-    : scenario_(Environment(kScenarioVariable)),
-      previous_host_(InstallScsiHost(&scenario_)),
-      previous_interfaces_(InstallDiskInterfaces(&scenario_)) {
-  const std::string delay = Environment(kOpenDelayVariable);
-  if (!delay.empty())
-    scenario_.set_open_delay(static_cast<uint32_t>(std::strtoul(delay.c_str(), nullptr, 10)));
-}
-
-EnvironmentScenario::~EnvironmentScenario() {
-  const std::string flash_out = Environment(kFlashOutVariable);
-  if (!flash_out.empty() && !WriteFlashFile(scenario_.bridge(), 0, flash_out))
-    System().DebugOutput((std::string(kFlashOutVariable) + ": cannot write " + flash_out +
-                          " (no device, or the file cannot be written)\n")
-                             .c_str());
-  InstallDiskInterfaces(previous_interfaces_);
-  InstallScsiHost(previous_host_);
 }
 
 }  // namespace qvb::virt

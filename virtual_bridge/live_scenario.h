@@ -26,7 +26,7 @@ constexpr const char* kOpenDelayVariable = "QVB_OPEN_DELAY_MS";
 
 class LiveScenario : public ScsiHost, public DiskInterfaces {
  public:
-  // An empty file name means: no devices, ever.
+  // An empty file name: no file is read, the bridge's devices are whatever its owner puts there.
   explicit LiveScenario(std::string file);
 
   // Loads the file when its contents differ from the last load. A file that cannot be read
@@ -67,22 +67,5 @@ bool WriteFlashFile(VirtualBridge& bridge, std::size_t index, const std::string&
 
 // The whole file, as bytes; false when it cannot be read.
 bool ReadWholeFile(const std::string& file, std::string& text);
-
-// For the lifetime of the object: a LiveScenario on the file named by QVB_SCENARIO installed
-// as the SCSI host and the disk-interface list. On destruction the first device's flash goes to
-// the file named by QVB_FLASH_OUT (when set) and the previous seams come back.
-class EnvironmentScenario {
- public:
-  EnvironmentScenario();
-  ~EnvironmentScenario();
-  EnvironmentScenario(const EnvironmentScenario&) = delete;
-  EnvironmentScenario& operator=(const EnvironmentScenario&) = delete;
-  LiveScenario& scenario() { return scenario_; }
-
- private:
-  LiveScenario scenario_;
-  ScsiHost* previous_host_;
-  DiskInterfaces* previous_interfaces_;
-};
 
 }  // namespace qvb::virt

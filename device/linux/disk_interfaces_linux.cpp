@@ -7,6 +7,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "device/platform_host.h"
+
 namespace qvb::linux_host {
 namespace fs = std::filesystem;
 namespace {

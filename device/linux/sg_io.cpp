@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "device/platform_host.h"
+
 namespace qvb::linux_host {
 namespace {
 

@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "device/linux/sleep_inhibitor_linux.h"
-#include "device/system_services.h"
+#include "device/platform_host.h"
 
 namespace qvb {
 namespace {
@@ -26,9 +26,6 @@ class LinuxSystemServices : public SystemServices {
     std::fprintf(stderr, "[%s] %s\n", caption, text);
     return kIdOk;
   }
-  bool GetVersion(uint32_t, uint32_t&, uint32_t&) override { return false; }
-  void* FindTopLevelWindow(const char*, const char*) override { return nullptr; }
-  bool PostMessage(void*, uint32_t, uintptr_t, intptr_t) override { return false; }
   bool InhibitSleep(std::string& reason) override { return inhibitor_.Take(reason); }
   void AllowSleep() override { inhibitor_.Release(); }
 
@@ -36,10 +33,22 @@ class LinuxSystemServices : public SystemServices {
   linux_host::SleepInhibitor inhibitor_;
 };
 
+class LinuxShellServices : public ShellServices {
+ public:
+  bool GetWindowsVersion(uint32_t&, uint32_t&) override { return false; }
+  void* FindTopLevelWindow(const char*, const char*) override { return nullptr; }
+  bool PostMessage(void*, uint32_t, uintptr_t, intptr_t) override { return false; }
+};
+
 }  // namespace
 
 SystemServices& PlatformSystemServices() {
   static LinuxSystemServices services;
+  return services;
+}
+
+ShellServices& PlatformShellServices() {
+  static LinuxShellServices services;
   return services;
 }
 

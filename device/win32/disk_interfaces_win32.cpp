@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 
+#include "device/platform_host.h"
+
 namespace qvb::win32_host {
 
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == kInterfaceDataSize);

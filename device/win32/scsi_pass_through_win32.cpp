@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "device/platform_host.h"
+
 namespace qvb::win32_host {
 
 // The request goes to the system as it is, so it must be the system's structure byte for byte;

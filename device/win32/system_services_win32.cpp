@@ -1,11 +1,13 @@
 #include "device/win32/system_services_win32.h"
 
+#include "device/platform_host.h"
+
 namespace qvb {
 namespace win32_host {
 
 // The two records the version query is asked with, the same on every Windows architecture.
-static_assert(sizeof(OSVERSIONINFOEXA) == 156);
-static_assert(sizeof(OSVERSIONINFOA) == 148);
+static_assert(sizeof(OSVERSIONINFOEXA) == kVersionInfoExSize);
+static_assert(sizeof(OSVERSIONINFOA) == kVersionInfoSize);
 
 void Win32SystemServices::Sleep(uint32_t milliseconds) {
   ::Sleep(milliseconds);
@@ -19,7 +21,7 @@ int Win32SystemServices::MessageBox(const char* text, const char* caption, uint3
   return ::MessageBoxA(nullptr, text, caption, flags);
 }
 
-bool Win32SystemServices::GetVersion(uint32_t record_size, uint32_t& major, uint32_t& minor) {
+bool QueryWindowsVersion(uint32_t record_size, uint32_t& major, uint32_t& minor) {
   // The record is always the extended one; the size field tells the system how much of it
   // to fill. A size beyond the record would let the system write past it.
   OSVERSIONINFOEXA info{};
@@ -31,12 +33,17 @@ bool Win32SystemServices::GetVersion(uint32_t record_size, uint32_t& major, uint
   return true;
 }
 
-void* Win32SystemServices::FindTopLevelWindow(const char* class_name, const char* title) {
+bool Win32ShellServices::GetWindowsVersion(uint32_t& major, uint32_t& minor) {
+  if (QueryWindowsVersion(kVersionInfoExSize, major, minor)) return true;
+  return QueryWindowsVersion(kVersionInfoSize, major, minor);
+}
+
+void* Win32ShellServices::FindTopLevelWindow(const char* class_name, const char* title) {
   return ::FindWindowA(class_name, title);
 }
 
-bool Win32SystemServices::PostMessage(void* window, uint32_t message, uintptr_t wparam,
-                                      intptr_t lparam) {
+bool Win32ShellServices::PostMessage(void* window, uint32_t message, uintptr_t wparam,
+                                     intptr_t lparam) {
   return ::PostMessageA(static_cast<HWND>(window), message, static_cast<WPARAM>(wparam),
                         static_cast<LPARAM>(lparam)) != FALSE;
 }
@@ -58,6 +65,11 @@ void Win32SystemServices::AllowSleep() {
 
 SystemServices& PlatformSystemServices() {
   static win32_host::Win32SystemServices services;
+  return services;
+}
+
+ShellServices& PlatformShellServices() {
+  static win32_host::Win32ShellServices services;
   return services;
 }
 

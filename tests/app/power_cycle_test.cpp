@@ -211,7 +211,7 @@ TEST_F(PowerCycleTest, ExceptionInsideTheUpdateUnlocksTheWindow) {
     bridge.devices().clear();
     auto& form = StartWithUpdateOffered();
     ThrowingHost host(bridge, 30);
-    ScsiHost* previous = InstallScsiHost(&host);
+    auto installed = std::make_unique<ScopedSeams>(HostSeams{.scsi = &host});
     const int refreshes = form.refreshes();
     if (removal_during_update) {
       EXPECT_THROW(PressWithRemovalDuringTheUpdate(form), std::bad_alloc);
@@ -219,7 +219,7 @@ TEST_F(PowerCycleTest, ExceptionInsideTheUpdateUnlocksTheWindow) {
     } else {
       EXPECT_THROW(tk::headless::Click(form.btn_upd), std::bad_alloc);
     }
-    InstallScsiHost(previous);
+    installed.reset();
     tick_ = [] {};
 
     EXPECT_EQ(0, UpdateBusy);

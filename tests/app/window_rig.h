@@ -11,9 +11,9 @@
 
 #include "app/tform1.h"
 #include "app/toolkit/headless/headless_toolkit.h"
-#include "device/disk_interfaces.h"
 #include "tests/support/fake_system.h"
 #include "virtual_bridge/virtual_bridge.h"
+#include "virtual_bridge/virtual_devices.h"
 
 namespace qvb::testing {
 
@@ -24,15 +24,9 @@ inline std::string UsbPath(int n) {
 
 class WindowRig : public ::testing::Test {
  protected:
-  WindowRig() {
-    previous_scsi_ = InstallScsiHost(&bridge);
-    previous_disks_ = InstallDiskInterfaces(&bridge);
-    UpdateBusy = 0;
-  }
+  WindowRig() { UpdateBusy = 0; }
   ~WindowRig() override {
     form_.reset();
-    InstallDiskInterfaces(previous_disks_);
-    InstallScsiHost(previous_scsi_);
     UpdateBusy = 0;
   }
 
@@ -67,7 +61,8 @@ class WindowRig : public ::testing::Test {
     return items;
   }
 
-  virt::VirtualBridge bridge;
+  virt::VirtualDevices devices;
+  virt::VirtualBridge& bridge = devices.bridge();
   FakeSystem system;
   tk::headless::HeadlessApplication app;
   std::unique_ptr<TForm1> form_;
@@ -75,8 +70,6 @@ class WindowRig : public ::testing::Test {
 
  private:
   tk::headless::HeadlessWindow* window_ = nullptr;
-  ScsiHost* previous_scsi_ = nullptr;
-  DiskInterfaces* previous_disks_ = nullptr;
 };
 
 }  // namespace qvb::testing

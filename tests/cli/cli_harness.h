@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "device/disk_interfaces.h"
-#include "device/scsi_host.h"
+#include "device/seams.h"
 #include "firmware/power_cycle.h"
 #include "tests/cli/json_reader.h"
 #include "tests/support/fake_system.h"
@@ -110,12 +109,6 @@ class InstalledBridge : public ScsiHost {
   explicit InstalledBridge(const std::string& scenario) {
     const virt::ScenarioResult loaded = virt::LoadScenarioText(scenario, bridge);
     EXPECT_TRUE(loaded.ok) << loaded.error;
-    previous_host_ = InstallScsiHost(this);
-    previous_interfaces_ = InstallDiskInterfaces(&bridge);
-  }
-  ~InstalledBridge() override {
-    InstallDiskInterfaces(previous_interfaces_);
-    InstallScsiHost(previous_host_);
   }
   InstalledBridge(const InstalledBridge&) = delete;
   InstalledBridge& operator=(const InstalledBridge&) = delete;
@@ -137,8 +130,7 @@ class InstalledBridge : public ScsiHost {
   virt::VirtualBridge bridge;
 
  private:
-  ScsiHost* previous_host_ = nullptr;
-  DiskInterfaces* previous_interfaces_ = nullptr;
+  ScopedSeams installed_{HostSeams{.scsi = this, .disks = &bridge}};
 };
 
 class HookedDevice : public ScsiDevice {

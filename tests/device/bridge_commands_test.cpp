@@ -18,7 +18,7 @@ class BridgeCommandsTest : public ::testing::Test {
  protected:
   BridgeCommandsTest() : bridge({virt::MakeQvb886(kPath, {133, 1, 0, 3})}) {}
   virt::VirtualBridge bridge;
-  testing::ScopedScsiHost<virt::VirtualBridge> installed{bridge};
+  ScopedSeams installed{HostSeams{.scsi = &bridge}};
   testing::FakeSystem system;
   virt::DeviceModel& model() { return bridge.devices()[0]; }
 };
@@ -198,7 +198,7 @@ TEST_F(BridgeCommandsTest, WaitFlashReadyCountsFurtherReadsExactly) {
   for (const auto& c : cases) {
     virt::VirtualBridge fresh({virt::MakeQvb886(kPath, {133, 1, 0, 3})});
     fresh.devices()[0].flash_busy_reads = c.busy_reads;
-    testing::ScopedScsiHost<virt::VirtualBridge> scope{fresh};
+    ScopedSeams scope{HostSeams{.scsi = &fresh}};
     system.sleeps.clear();
     EXPECT_EQ(c.expected, WaitFlashReady(kPath)) << c.busy_reads;
     EXPECT_EQ(c.reads, fresh.requests().size()) << c.busy_reads;

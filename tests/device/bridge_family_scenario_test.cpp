@@ -6,7 +6,7 @@
 
 #include "device/enumeration.h"
 #include "device/identification.h"
-#include "tests/device/disk_interfaces_scope.h"
+#include "device/seams.h"
 #include "tests/support/fake_system.h"
 #include "virtual_bridge/scenario.h"
 #include "virtual_bridge/virtual_bridge.h"
@@ -72,8 +72,8 @@ TEST(BridgeFamilyScenario, EachBusKindAndModelIsListedAndIdentified) {
   virt::VirtualBridge bridge;
   const auto loaded = virt::LoadScenarioText(kFamily, bridge);
   ASSERT_TRUE(loaded.ok) << loaded.error;
-  testing::ScopedScsiHost<virt::VirtualBridge> scsi{bridge};
-  testing::ScopedDiskInterfaces interfaces{bridge};
+  ScopedSeams scsi{HostSeams{.scsi = &bridge}};
+  ScopedSeams interfaces{HostSeams{.disks = &bridge}};
   testing::FakeSystem system;
 
   std::vector<std::vector<char>> storage(16, std::vector<char>(256, 0));

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/device/disk_interfaces_scope.h"
+#include "device/seams.h"
 #include "tests/support/fake_system.h"
 #include "virtual_bridge/bridge_family.h"
 #include "virtual_bridge/virtual_bridge.h"
@@ -40,8 +40,8 @@ struct PathBuffers {
 class EnumerationTest : public ::testing::Test {
  protected:
   virt::VirtualBridge bridge;
-  testing::ScopedScsiHost<virt::VirtualBridge> scsi{bridge};
-  testing::ScopedDiskInterfaces interfaces{bridge};
+  ScopedSeams scsi{HostSeams{.scsi = &bridge}};
+  ScopedSeams interfaces{HostSeams{.disks = &bridge}};
   testing::FakeSystem system;
 
   virt::DeviceModel& Add(const std::string& path) {

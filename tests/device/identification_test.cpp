@@ -30,7 +30,7 @@ const Names kNoPage = {"inquiry", "probe", "read_buffer", "name"};
 class IdentificationTest : public ::testing::Test {
  protected:
   virt::VirtualBridge bridge;
-  testing::ScopedScsiHost<virt::VirtualBridge> scsi{bridge};
+  ScopedSeams scsi{HostSeams{.scsi = &bridge}};
   testing::FakeSystem system;
 
   // A bridge that tells no model until the scenario lines describe one; returns its code.

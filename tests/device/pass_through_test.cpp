@@ -55,7 +55,7 @@ struct ScriptedHost : ScsiHost {
 class PassThroughTest : public ::testing::Test {
  protected:
   ScriptedHost host;
-  testing::ScopedScsiHost<ScriptedHost> installed{host};
+  ScopedSeams installed{HostSeams{.scsi = &host}};
   const uint8_t cdb12[12] = {0xFF, 0x04, 0x12};
 };
 
@@ -178,7 +178,7 @@ TEST(PassThroughTimeout, ChosenFromTheCommandBlock) {
   };
   for (const auto& c : cases) {
     ScriptedHost host;
-    testing::ScopedScsiHost<ScriptedHost> installed{host};
+    ScopedSeams installed{HostSeams{.scsi = &host}};
     PassThroughOut("p", c.cdb.data(), static_cast<int>(c.cdb.size()), nullptr, 0, nullptr);
     EXPECT_EQ(c.seconds, host.seen.at(0).request.TimeOutValue);
     host.seen.clear();

@@ -271,8 +271,7 @@ Run RunUpdate(bool loader_path, const virt::Fault* fault) {
   testing::FakeSystem system;
   const FirmwareResourceLookup previous_lookup =
       InstallFirmwareResourceLookup(loader_path ? WithTestLoader : nullptr);
-  ScsiHost* previous_host = InstallScsiHost(&host);
-  DiskInterfaces* previous_disks = InstallDiskInterfaces(&bridge);
+  auto installed = std::make_unique<ScopedSeams>(HostSeams{.scsi = &host, .disks = &bridge});
   UpdateBusy = 0;
 
   Run run;
@@ -318,8 +317,7 @@ Run RunUpdate(bool loader_path, const virt::Fault* fault) {
   for (const auto& problem : host.problems()) run.violations.push_back(problem);
 
   UpdateBusy = 0;
-  InstallDiskInterfaces(previous_disks);
-  InstallScsiHost(previous_host);
+  installed.reset();
   InstallFirmwareResourceLookup(previous_lookup);
   return run;
 }
@@ -410,7 +408,7 @@ TEST(FaultMatrix, LoaderPath) {
 TEST(FaultMatrix, GuardSeesWhatItChecks) {
   virt::VirtualBridge bridge({virt::MakeQvb886(kPath, {133, 1, 0, 3})});
   GuardedHost host(bridge);
-  ScsiHost* previous = InstallScsiHost(&host);
+  auto installed = std::make_unique<ScopedSeams>(HostSeams{.scsi = &host});
   testing::FakeSystem system;
   std::vector<uint8_t> piece(kPieceSize);
   ReadBuffer(kPath, kBufferModeVendor, 0, kReadBackArea - 512, piece.data(), kPieceSize);
@@ -418,7 +416,7 @@ TEST(FaultMatrix, GuardSeesWhatItChecks) {
   host.MarkReturned();
   std::array<uint8_t, 4> reply{};
   ReadBridgeConfig(kPath, reply.data());
-  InstallScsiHost(previous);
+  installed.reset();
   EXPECT_EQ((std::vector<std::string>{"read-back piece beyond the read-back area",
                                       "firmware piece outside the download",
                                       "a firmware piece that is not the image"}),

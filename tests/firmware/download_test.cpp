@@ -39,7 +39,7 @@ class DownloadTest : public ::testing::Test {
     return found;
   }
   virt::VirtualBridge bridge;
-  testing::ScopedScsiHost<virt::VirtualBridge> installed{bridge};
+  ScopedSeams installed{HostSeams{.scsi = &bridge}};
   testing::FakeSystem system;
   std::vector<uint8_t> staging = [] {
     auto s = Pattern(0x10600, 3);

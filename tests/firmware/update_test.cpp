@@ -38,7 +38,7 @@ class UpdateTest : public ::testing::Test {
     return std::equal(image.begin(), image.begin() + 0x10400, model().flash.begin());
   }
   virt::VirtualBridge bridge;
-  testing::ScopedScsiHost<virt::VirtualBridge> installed{bridge};
+  ScopedSeams installed{HostSeams{.scsi = &bridge}};
   testing::FakeSystem system;
 };
 
@@ -71,7 +71,7 @@ TEST_F(UpdateTest, CompareWindow) {
     virt::VirtualBridge fresh({virt::MakeQvb886(kPath, {133, 1, 0, 3})});
     fresh.devices()[0].capacity = 0x10600;  // written and read back whole
     fresh.devices()[0].bad_cells = {c.position};
-    testing::ScopedScsiHost<virt::VirtualBridge> scope{fresh};
+    ScopedSeams scope{HostSeams{.scsi = &fresh}};
     EXPECT_EQ(c.passes ? 1 : 0, UpdateFirmware(nullptr, kPath)) << c.position;
     int writes = 0;
     for (const auto& r : fresh.requests())
@@ -208,7 +208,7 @@ TEST_F(LoaderPathTest, FirstDescriptorMustAskForTheLoader) {
     virt::VirtualBridge fresh({virt::MakeQvb886(kPath, {133, 1, 0, 3})});
     fresh.devices()[0].descriptor_boundary = c.boundary;
     fresh.devices()[0].capacity = c.capacity;
-    testing::ScopedScsiHost<virt::VirtualBridge> scope{fresh};
+    ScopedSeams scope{HostSeams{.scsi = &fresh}};
     std::vector<uint8_t> staging(kStagingAreaSize, 0x33);
     EXPECT_EQ(0, DownloadFirmware(kPath, 0, staging.data(), kStagingAreaSize, kDownloadLength, 1))
         << c.what;
@@ -236,7 +236,7 @@ TEST_F(LoaderPathTest, DownloadSizeAfterTheLoaderIsBoundedByTheData) {
     virt::VirtualBridge fresh({virt::MakeQvb886(kPath, {133, 1, 0, 3})});
     (*fresh.devices()[0].info)[6] = 0;
     fresh.devices()[0].capacity = c.capacity;
-    testing::ScopedScsiHost<virt::VirtualBridge> scope{fresh};
+    ScopedSeams scope{HostSeams{.scsi = &fresh}};
     EXPECT_EQ(c.accepted ? 1 : 0,
               DownloadFirmware(kPath, 0, staging.data(), kStagingAreaSize, kDownloadLength, 1))
         << c.what;
@@ -314,7 +314,7 @@ TEST_F(UpdateTest, SleepIsHeldBackForEveryWriteAndAllowedAfter) {
       ++writes;
       if (system.sleep_inhibited) ++writes_awake;
     });
-    testing::ScopedScsiHost<testing::WatchingHost> scope{watching};
+    ScopedSeams scope{HostSeams{.scsi = &watching}};
     ScopedLookup lookup(c.loader ? CarriedWithLoader : CarriedWithoutLoader);
     system.sleep_inhibits = system.sleep_allows = 0;
 

@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "device/scsi_host.h"
-#include "device/system_services.h"
+#include "device/seams.h"
 
 namespace qvb::testing {
 
@@ -18,10 +17,10 @@ struct RecordedBox {
   uint32_t flags = 0;
 };
 
-class FakeSystem : public SystemServices {
+// Both the system and the shell services, installed for the object's lifetime.
+class FakeSystem : public SystemServices, public ShellServices {
  public:
-  FakeSystem() { previous_ = InstallSystemServices(this); }
-  ~FakeSystem() override { InstallSystemServices(previous_); }
+  FakeSystem() : installed_(HostSeams{.system = this, .shell = this}) {}
   FakeSystem(const FakeSystem&) = delete;
   FakeSystem& operator=(const FakeSystem&) = delete;
 
@@ -35,10 +34,9 @@ class FakeSystem : public SystemServices {
     boxes.push_back({text, caption, flags});
     return on_box ? on_box(boxes.back()) : kIdOk;
   }
-  bool GetVersion(uint32_t record_size, uint32_t& major, uint32_t& minor) override {
-    version_queries.push_back(record_size);
+  bool GetWindowsVersion(uint32_t& major, uint32_t& minor) override {
+    ++version_queries;
     if (!version_known) return false;
-    if (record_size == 156 && refuse_extended_record) return false;
     major = version_major;
     minor = version_minor;
     return true;
@@ -83,10 +81,9 @@ class FakeSystem : public SystemServices {
   std::function<int(const RecordedBox&)> on_box;
   std::function<void(uint32_t)> on_sleep;
   bool version_known = false;
-  bool refuse_extended_record = false;
   uint32_t version_major = 0;
   uint32_t version_minor = 0;
-  std::vector<uint32_t> version_queries;
+  int version_queries = 0;
   std::vector<Window> windows;
   int window_searches = 0;
   std::vector<uint32_t> posts;
@@ -96,20 +93,7 @@ class FakeSystem : public SystemServices {
   std::string sleep_refusal;  // not empty: InhibitSleep fails with this reason
 
  private:
-  SystemServices* previous_ = nullptr;
-};
-
-// Installs a virtual bridge as the SCSI host for the life of the object.
-template <typename Host>
-class ScopedScsiHost {
- public:
-  explicit ScopedScsiHost(Host& host) { previous_ = InstallScsiHost(&host); }
-  ~ScopedScsiHost() { InstallScsiHost(previous_); }
-  ScopedScsiHost(const ScopedScsiHost&) = delete;
-  ScopedScsiHost& operator=(const ScopedScsiHost&) = delete;
-
- private:
-  ScsiHost* previous_ = nullptr;
+  ScopedSeams installed_;
 };
 
 }  // namespace qvb::testing

@@ -28,7 +28,7 @@
 
 #include "cli/cli.h"
 #include "device/bridge_commands.h"
-#include "device/scsi_host.h"
+#include "device/seams.h"
 
 extern char** environ;
 
@@ -107,14 +107,13 @@ Cost RunCli(const std::vector<const char*>& args, RecordingHost& recorder, int& 
   std::ostringstream out, err;
   std::istringstream in;
   qvb::cli::Console console{out, err, in};
-  qvb::ScsiHost* previous = qvb::InstallScsiHost(&recorder);
+  qvb::ScopedSeams installed(qvb::HostSeams{.scsi = &recorder});
   const std::size_t before = recorder.requests.size();
   Cost cost;
   const double wall = Now(CLOCK_MONOTONIC), cpu = Now(CLOCK_PROCESS_CPUTIME_ID);
   exit_code = qvb::cli::Run(static_cast<int>(args.size()), args.data(), console);
   cost.wall = Now(CLOCK_MONOTONIC) - wall;
   cost.cpu = Now(CLOCK_PROCESS_CPUTIME_ID) - cpu;
-  qvb::InstallScsiHost(previous);
   cost.commands = static_cast<int>(recorder.requests.size() - before);
   return cost;
 }

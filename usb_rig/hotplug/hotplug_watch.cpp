@@ -20,7 +20,7 @@
 #include <memory>
 #include <string>
 
-#include "app/toolkit/qt/device_events.h"
+#include "app/linux/udev_translation.h"
 
 namespace {
 
@@ -70,10 +70,10 @@ int main(int argc, char** argv) {
   std::unique_ptr<udev_monitor, MonitorDeleter> monitor(
       udev_monitor_new_from_netlink(context.get(), source.c_str()));
   if (!monitor ||
-      udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), qvb::tk::qt::kUsbSubsystem,
+      udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), qvb::hotplug::kUsbSubsystem,
                                                       nullptr) < 0 ||
       udev_monitor_filter_add_match_subsystem_devtype(
-          monitor.get(), qvb::tk::qt::kScsiGenericSubsystem, nullptr) < 0 ||
+          monitor.get(), qvb::hotplug::kScsiGenericSubsystem, nullptr) < 0 ||
       udev_monitor_enable_receiving(monitor.get()) < 0) {
     std::fprintf(stderr, "qvb-rig-hotplug: cannot listen to the %s netlink group\n",
                  source.c_str());
@@ -86,12 +86,12 @@ int main(int argc, char** argv) {
     if (poll(&watch, 1, 200) <= 0) continue;
     std::unique_ptr<udev_device, DeviceDeleter> device(udev_monitor_receive_device(monitor.get()));
     if (!device) continue;
-    const qvb::tk::qt::UdevEvent event{Text(udev_device_get_action(device.get())),
-                                       Text(udev_device_get_subsystem(device.get())),
-                                       Text(udev_device_get_devtype(device.get()))};
+    const qvb::hotplug::UdevEvent event{Text(udev_device_get_action(device.get())),
+                                        Text(udev_device_get_subsystem(device.get())),
+                                        Text(udev_device_get_devtype(device.get()))};
     std::string line = "event " + event.action + ' ' + event.subsystem + ' ' +
                        (event.devtype.empty() ? "-" : event.devtype) + " ->";
-    for (const uintptr_t code : qvb::tk::qt::DeviceChangeCodes(event)) {
+    for (const uintptr_t code : qvb::hotplug::DeviceChangeCodes(event)) {
       char text[24];
       std::snprintf(text, sizeof text, code >= 0x10 ? " 0x%lx" : " %lu",
                     static_cast<unsigned long>(code));

@@ -456,7 +456,7 @@ QtApplication::QtApplication(const char* program)
 }
 
 QtApplication::~QtApplication() {
-  if (services_) InstallSystemServices(previous_services_);
+  services_installed_.reset();
   services_.reset();
   owned_.reset();
 }
@@ -468,7 +468,7 @@ void QtApplication::Initialize() {
   if (!services_) {
     // Whatever was in place serves the rest: the platform's, or a test's.
     services_ = std::make_unique<QtSystemServices>(System());
-    previous_services_ = InstallSystemServices(services_.get());
+    services_installed_ = std::make_unique<ScopedSeams>(HostSeams{.system = services_.get()});
   }
 }
 

@@ -18,6 +18,7 @@
 
 #include "app/toolkit/qt/device_events.h"
 #include "app/toolkit/toolkit.h"
+#include "device/seams.h"
 #include "device/system_services.h"
 
 class QApplication;
@@ -49,28 +50,12 @@ int ShowMessageBox(const std::string& text, const std::string& caption, uint32_t
 QFont MakeFont(const FontLayout& font, FontKind kind, uint8_t styles);
 
 // Message boxes as QMessageBox; everything else goes to the services that were in place.
-class QtSystemServices : public SystemServices {
+class QtSystemServices : public ForwardingSystemServices {
  public:
-  explicit QtSystemServices(SystemServices& rest) : rest_(rest) {}
-  void Sleep(uint32_t milliseconds) override { rest_.Sleep(milliseconds); }
-  void DebugOutput(const char* text) override { rest_.DebugOutput(text); }
+  explicit QtSystemServices(SystemServices& rest) : ForwardingSystemServices(rest) {}
   int MessageBox(const char* text, const char* caption, uint32_t flags) override {
     return ShowMessageBox(text ? text : "", caption ? caption : "", flags);
   }
-  bool GetVersion(uint32_t record_size, uint32_t& major, uint32_t& minor) override {
-    return rest_.GetVersion(record_size, major, minor);
-  }
-  void* FindTopLevelWindow(const char* class_name, const char* title) override {
-    return rest_.FindTopLevelWindow(class_name, title);
-  }
-  bool PostMessage(void* window, uint32_t message, uintptr_t wparam, intptr_t lparam) override {
-    return rest_.PostMessage(window, message, wparam, lparam);
-  }
-  bool InhibitSleep(std::string& reason) override { return rest_.InhibitSleep(reason); }
-  void AllowSleep() override { rest_.AllowSleep(); }
-
- private:
-  SystemServices& rest_;
 };
 
 class QtApplication;
@@ -174,7 +159,7 @@ class QtApplication : public Application {
   char* argv_[2] = {nullptr, nullptr};
   std::unique_ptr<QApplication> owned_;
   std::unique_ptr<QtSystemServices> services_;
-  SystemServices* previous_services_ = nullptr;
+  std::unique_ptr<ScopedSeams> services_installed_;
   std::string title_;
   QtWindow* main_ = nullptr;
   bool running_ = false;

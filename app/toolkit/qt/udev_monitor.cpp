@@ -5,6 +5,8 @@
 
 #include <QSocketNotifier>
 
+#include "app/linux/udev_translation.h"
+
 namespace qvb::tk::qt {
 namespace {
 
@@ -34,8 +36,9 @@ std::unique_ptr<UdevMonitor> UdevMonitor::Open(DeviceEventSink sink) {
   std::unique_ptr<udev_monitor, MonitorDeleter> monitor(
       udev_monitor_new_from_netlink(context.get(), source));
   if (!monitor) return nullptr;
-  if (udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), kUsbSubsystem, nullptr) < 0 ||
-      udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), kScsiGenericSubsystem,
+  if (udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), hotplug::kUsbSubsystem,
+                                                      nullptr) < 0 ||
+      udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), hotplug::kScsiGenericSubsystem,
                                                       nullptr) < 0 ||
       udev_monitor_enable_receiving(monitor.get()) < 0)
     return nullptr;
@@ -70,10 +73,11 @@ void UdevMonitor::ReadEvents() {
   while (*alive) {
     udev_device* raw = udev_monitor_receive_device(monitor_.get());
     if (!raw) break;
-    const UdevEvent event{Text(udev_device_get_action(raw)), Text(udev_device_get_subsystem(raw)),
-                          Text(udev_device_get_devtype(raw))};
+    const hotplug::UdevEvent event{Text(udev_device_get_action(raw)),
+                                   Text(udev_device_get_subsystem(raw)),
+                                   Text(udev_device_get_devtype(raw))};
     udev_device_unref(raw);
-    for (const uintptr_t code : DeviceChangeCodes(event)) {
+    for (const uintptr_t code : hotplug::DeviceChangeCodes(event)) {
       if (!*alive) return;
       sink(code);
     }

@@ -17,8 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "app/linux/udev_translation.h"
 #include "app/toolkit/qt/device_events.h"
-#include "tests/app/qt/udev_recording.h"
+#include "tests/app/linux/udev_recording.h"
 
 namespace qvb::testing {
 
@@ -112,7 +113,7 @@ class HandFiredSource : public tk::qt::DeviceEventSource {
   void Fire(uintptr_t code) { sink_(code); }
   void Replay(const std::string& recording) {
     for (const auto& event : ReadUdevRecording(Recording(recording)))
-      for (const uintptr_t code : tk::qt::DeviceChangeCodes(event)) sink_(code);
+      for (const uintptr_t code : hotplug::DeviceChangeCodes(event)) sink_(code);
   }
 
  private:

@@ -13,10 +13,10 @@
 
 #include "app/tform1.h"
 #include "app/toolkit/qt/qt_toolkit.h"
-#include "device/disk_interfaces.h"
 #include "tests/app/qt/qt_test_support.h"
 #include "tests/support/fake_system.h"
 #include "virtual_bridge/virtual_bridge.h"
+#include "virtual_bridge/virtual_devices.h"
 
 namespace qvb {
 namespace {
@@ -35,8 +35,6 @@ std::string UsbPath(int n) {
 class QtWindowTest : public ::testing::Test {
  protected:
   QtWindowTest() {
-    previous_scsi_ = InstallScsiHost(&bridge);
-    previous_disks_ = InstallDiskInterfaces(&bridge);
     UpdateBusy = 0;
     app.set_device_event_source_factory([this](tk::qt::DeviceEventSink sink) {
       return std::make_unique<HandFiredSource>(std::move(sink), sources);
@@ -44,8 +42,6 @@ class QtWindowTest : public ::testing::Test {
   }
   ~QtWindowTest() override {
     form.reset();
-    InstallDiskInterfaces(previous_disks_);
-    InstallScsiHost(previous_scsi_);
     UpdateBusy = 0;
   }
 
@@ -85,15 +81,14 @@ class QtWindowTest : public ::testing::Test {
     SaveScreenshot(Window().widget(), name);
   }
 
-  virt::VirtualBridge bridge;
+  virt::VirtualDevices devices;
+  virt::VirtualBridge& bridge = devices.bridge();
   testing::FakeSystem system;
   std::vector<HandFiredSource*> sources;
   tk::qt::QtApplication app;
   std::unique_ptr<TForm1> form;
 
  private:
-  ScsiHost* previous_scsi_ = nullptr;
-  DiskInterfaces* previous_disks_ = nullptr;
 };
 
 TEST_F(QtWindowTest, NoDevice) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "device/enumeration.h"
-#include "tests/device/disk_interfaces_scope.h"
+#include "device/seams.h"
 #include "tests/support/fake_system.h"
 #include "virtual_bridge/bridge_family.h"
 #include "virtual_bridge/virtual_bridge.h"
@@ -153,8 +153,8 @@ TEST_F(SysfsDiskInterfacesTest, EnumerationKeepsUsbUasAndSbp2DisksOnly) {
   virt::VirtualBridge bridge;
   for (const char* path : {"/dev/sg0", "/dev/sg1", "/dev/sg2", "/dev/sg4", "/dev/sg10"})
     bridge.devices().push_back(virt::MakeBridge(path));
-  testing::ScopedScsiHost<virt::VirtualBridge> scsi{bridge};
-  testing::ScopedDiskInterfaces installed{interfaces};
+  ScopedSeams scsi{HostSeams{.scsi = &bridge}};
+  ScopedSeams installed{HostSeams{.disks = &interfaces}};
 
   for (uint8_t flag : {uint8_t{1}, uint8_t{0}}) {
     bridge.ClearRequests();
@@ -185,14 +185,14 @@ TEST_F(SysfsDiskInterfacesTest, BusPrefixMatchesTheWindowsPathOfTheSameKind) {
   };
   for (const auto& c : cases) {
     {
-      testing::ScopedDiskInterfaces installed{interfaces};
+      ScopedSeams installed{HostSeams{.disks = &interfaces}};
       EXPECT_STREQ(c.prefix, BusPrefixForPath(c.node)) << c.node;
     }
-    testing::ScopedDiskInterfaces installed{windows};
+    ScopedSeams installed{HostSeams{.disks = &windows}};
     EXPECT_STREQ(c.prefix, BusPrefixForPath(c.windows_path)) << c.windows_path;
   }
   // A node that is gone, or not a generic node, has no bus of ours.
-  testing::ScopedDiskInterfaces installed{interfaces};
+  ScopedSeams installed{HostSeams{.disks = &interfaces}};
   EXPECT_STREQ("<<USB>> ", BusPrefixForPath("/dev/sg7"));
   EXPECT_STREQ("", interfaces.BusText("/dev/sg7"));
   EXPECT_STREQ("/dev/sda", interfaces.BusText("/dev/sda"));
@@ -203,7 +203,7 @@ TEST(SysfsDiskInterfaces, MissingScsiGenericClassGivesNoList) {
   fs::remove_all(sysfs.root() / "class");
   linux_host::SysfsDiskInterfaces interfaces(sysfs.root().string(), "/dev");
   EXPECT_FALSE(interfaces.Walk());
-  testing::ScopedDiskInterfaces installed{interfaces};
+  ScopedSeams installed{HostSeams{.disks = &interfaces}};
   std::vector<char> buffer(256, '#');
   char* paths[] = {buffer.data()};
   EXPECT_EQ(0, EnumerateBridgeDisks(paths, 1, 256, 1));

@@ -90,7 +90,7 @@ TEST(SgScsiHostTest, AHeldNodeFailsAtOnceInsteadOfBlocking) {
     SgNode node;
     node.other = c.other;
     linux_host::SgScsiHost host(node);
-    testing::ScopedScsiHost<linux_host::SgScsiHost> installed{host};
+    ScopedSeams installed{HostSeams{.scsi = &host}};
 
     const uint8_t cdb[12] = {0xE0, 0xF4, 0xE7};
     std::vector<uint8_t> buffer(16, 0xAB);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "device/enumeration.h"
-#include "tests/device/disk_interfaces_scope.h"
+#include "device/seams.h"
 #include "tests/support/fake_system.h"
 #include "virtual_bridge/bridge_family.h"
 #include "virtual_bridge/virtual_bridge.h"
@@ -143,9 +143,9 @@ class SetupDiTest : public ::testing::Test {
 
   SetupCalls calls;
   virt::VirtualBridge bridge;
-  testing::ScopedScsiHost<virt::VirtualBridge> scsi{bridge};
+  ScopedSeams scsi{HostSeams{.scsi = &bridge}};
   win32_host::SetupDiDiskInterfaces setupdi{kFakeApi};
-  testing::ScopedDiskInterfaces installed{setupdi};
+  ScopedSeams installed{HostSeams{.disks = &setupdi}};
   testing::FakeSystem system;
   std::vector<std::vector<char>> storage =
       std::vector<std::vector<char>>(16, std::vector<char>(256, '#'));

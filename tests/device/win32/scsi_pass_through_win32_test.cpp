@@ -92,7 +92,7 @@ class Win32PassThroughTest : public ::testing::Test {
 
   SystemCalls calls;
   win32_host::PassThroughHost host{kFakeApi};
-  testing::ScopedScsiHost<win32_host::PassThroughHost> installed{host};
+  ScopedSeams installed{HostSeams{.scsi = &host}};
   const char* path = "\\\\?\\usbstor#disk&ven_test#1&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 };
 

@@ -5,16 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "device/system_services.h"
+#include "device/platform_host.h"
 
 namespace qvb {
 namespace {
 
-TEST(Win32SystemServices, VersionQueryWithBothRecordSizes) {
-  SystemServices& system = PlatformSystemServices();
+TEST(Win32ShellServices, VersionQueryWithBothRecordSizes) {
   uint32_t major_ex = 0, minor_ex = 0, major = 0, minor = 0;
-  ASSERT_TRUE(system.GetVersion(156, major_ex, minor_ex));
-  ASSERT_TRUE(system.GetVersion(148, major, minor));
+  ASSERT_TRUE(win32_host::QueryWindowsVersion(156, major_ex, minor_ex));
+  ASSERT_TRUE(win32_host::QueryWindowsVersion(148, major, minor));
   EXPECT_GE(major_ex, 5u);
   EXPECT_EQ(major_ex, major);
   EXPECT_EQ(minor_ex, minor);
@@ -22,16 +21,22 @@ TEST(Win32SystemServices, VersionQueryWithBothRecordSizes) {
   // Sizes the system does not know, and one larger than the record, are refused.
   for (uint32_t size : {0u, 100u, 157u, 4096u}) {
     uint32_t a = 77, b = 77;
-    EXPECT_FALSE(system.GetVersion(size, a, b)) << size;
+    EXPECT_FALSE(win32_host::QueryWindowsVersion(size, a, b)) << size;
     EXPECT_EQ(77u, a) << size;
   }
+
+  // The shell's view: the same version, whichever record the system took.
+  uint32_t shell_major = 0, shell_minor = 0;
+  ASSERT_TRUE(PlatformShellServices().GetWindowsVersion(shell_major, shell_minor));
+  EXPECT_EQ(major, shell_major);
+  EXPECT_EQ(minor, shell_minor);
 }
 
 LRESULT CALLBACK PlainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   return DefWindowProcA(window, message, wparam, lparam);
 }
 
-TEST(Win32SystemServices, FindsATopLevelWindowAndPostsToIt) {
+TEST(Win32ShellServices, FindsATopLevelWindowAndPostsToIt) {
   WNDCLASSA window_class{};
   window_class.lpfnWndProc = PlainWindowProc;
   window_class.hInstance = GetModuleHandleA(nullptr);
@@ -41,7 +46,7 @@ TEST(Win32SystemServices, FindsATopLevelWindowAndPostsToIt) {
                                 10, 10, nullptr, nullptr, window_class.hInstance, nullptr);
   ASSERT_NE(nullptr, window);
 
-  SystemServices& system = PlatformSystemServices();
+  ShellServices& system = PlatformShellServices();
   EXPECT_EQ(window, system.FindTopLevelWindow("QvbServicesTestWindow", "Services test"));
   EXPECT_EQ(nullptr, system.FindTopLevelWindow("QvbServicesTestWindow", "Other title"));
   EXPECT_EQ(nullptr, system.FindTopLevelWindow("#32770", "Services test"));

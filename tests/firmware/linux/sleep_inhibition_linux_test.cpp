@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "device/linux/sleep_inhibitor_linux.h"
-#include "device/system_services.h"
+#include "device/platform_host.h"
 #include "firmware/update.h"
 #include "tests/support/fake_system.h"
 #include "tests/support/watching_host.h"
@@ -234,7 +234,7 @@ TEST(LogindSleepLock, HeldDuringTheWritesAndReleasedAfter) {
     during = ListInhibitors(error);
     pipes_during = OpenPipes();
   });
-  testing::ScopedScsiHost<testing::WatchingHost> installed{watching};
+  ScopedSeams installed{HostSeams{.scsi = &watching}};
   RealSleepSystem system;
 
   ASSERT_EQ(1, UpdateFirmware(nullptr, kPath));

@@ -45,12 +45,12 @@ TEST(Win32SleepInhibition, HeldFromBeforeTheFirstWriteToAfterTheLast) {
     testing::WatchingHost watching(bridge, [&](const ScsiPassThroughDirect& request) {
       if (testing::IsWriteBuffer(request)) events.push_back("write");
     });
-    testing::ScopedScsiHost<testing::WatchingHost> installed{watching};
+    ScopedSeams installed{HostSeams{.scsi = &watching}};
     win32_host::Win32SystemServices services(CountingSetThreadExecutionState);
-    SystemServices* previous = InstallSystemServices(&services);
-
-    EXPECT_EQ(fails ? 0 : 1, UpdateFirmware(nullptr, kPath));
-    InstallSystemServices(previous);
+    {
+      ScopedSeams system{HostSeams{.system = &services}};
+      EXPECT_EQ(fails ? 0 : 1, UpdateFirmware(nullptr, kPath));
+    }
     g_events = nullptr;
 
     ASSERT_GE(events.size(), 3u) << fails;

@@ -1,9 +1,8 @@
-// The live scenario behind the virtual program variant: what a refresh sees as the file changes.
+// The live scenario behind every virtual entry: what a refresh sees as the file changes, and
+// the virtual devices that install it.
 #include "virtual_bridge/live_scenario.h"
 
 #include <gtest/gtest.h>
-
-#include <process.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,9 +12,21 @@
 #include <vector>
 
 #include "tests/support/fake_system.h"
+#include "virtual_bridge/virtual_devices.h"
 
 namespace qvb::virt {
 namespace {
+
+void SetEnvironment(const char* name, const std::string& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.c_str());
+#else
+  if (value.empty())
+    unsetenv(name);
+  else
+    setenv(name, value.c_str(), 1);
+#endif
+}
 
 constexpr const char* kOneDevice =
     "[device]\n"
@@ -32,7 +43,9 @@ constexpr const char* kTwoDevices =
 class LiveScenarioTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = std::filesystem::temp_directory_path() / ("qvb_live_" + std::to_string(_getpid()));
+    dir = std::filesystem::temp_directory_path() /
+          ("qvb_live_" +
+           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     std::filesystem::create_directories(dir);
     file = (dir / "scenario.txt").string();
   }
@@ -131,24 +144,24 @@ TEST_F(LiveScenarioTest, FlashFileHoldsTheFirstDevicesFlash) {
   EXPECT_FALSE(WriteFlashFile(live.bridge(), 2, out));
 }
 
-TEST_F(LiveScenarioTest, EnvironmentScenarioIsInstalledForItsLifetime) {
+TEST_F(LiveScenarioTest, EnvironmentDevicesAreInstalledForTheirLifetime) {
   Write(kOneDevice);
   const std::string out = (dir / "flash.bin").string();
-  _putenv_s(kScenarioVariable, file.c_str());
-  _putenv_s(kFlashOutVariable, out.c_str());
-  _putenv_s(kOpenDelayVariable, "3");
+  SetEnvironment(kScenarioVariable, file);
+  SetEnvironment(kFlashOutVariable, out);
+  SetEnvironment(kOpenDelayVariable, "3");
   ScsiHost* host_before = &ActiveScsiHost();
   DiskInterfaces* interfaces_before = &ActiveDiskInterfaces();
   {
-    EnvironmentScenario environment;
-    EXPECT_EQ(&ActiveScsiHost(), &environment.scenario());
-    EXPECT_EQ(&ActiveDiskInterfaces(), &environment.scenario());
-    EXPECT_EQ(environment.scenario().file(), file);
-    ASSERT_EQ(WalkPaths(environment.scenario()).size(), 1u);
-    environment.scenario().bridge().devices()[0].flash[0] = 0x42;
-    EXPECT_NE(ActiveScsiHost().Open(environment.scenario().bridge().devices()[0].path.c_str(),
-                                    ShareMode::ReadWrite),
-              nullptr);
+    VirtualDevices devices(OptionsFromEnvironment());
+    EXPECT_EQ(&ActiveScsiHost(), &devices.scenario());
+    EXPECT_EQ(&ActiveDiskInterfaces(), &devices.scenario());
+    EXPECT_EQ(devices.scenario().file(), file);
+    ASSERT_EQ(WalkPaths(devices.scenario()).size(), 1u);
+    devices.bridge().devices()[0].flash[0] = 0x42;
+    EXPECT_NE(
+        ActiveScsiHost().Open(devices.bridge().devices()[0].path.c_str(), ShareMode::ReadWrite),
+        nullptr);
     EXPECT_EQ(system.sleeps, std::vector<uint32_t>{3});
   }
   EXPECT_EQ(&ActiveScsiHost(), host_before);
@@ -156,9 +169,35 @@ TEST_F(LiveScenarioTest, EnvironmentScenarioIsInstalledForItsLifetime) {
   std::ifstream in(out, std::ios::binary);
   ASSERT_TRUE(in) << "the flash is written at the end";
   EXPECT_EQ(in.get(), 0x42);
-  _putenv_s(kScenarioVariable, "");
-  _putenv_s(kFlashOutVariable, "");
-  _putenv_s(kOpenDelayVariable, "");
+  SetEnvironment(kScenarioVariable, "");
+  SetEnvironment(kFlashOutVariable, "");
+  SetEnvironment(kOpenDelayVariable, "");
+}
+
+// A front end that names a scenario refuses a file it cannot use, and says which.
+TEST_F(LiveScenarioTest, LoadRefusesAMissingOrMalformedFile) {
+  struct Case {
+    const char* name;
+    const char* text;  // null: no file
+    bool ok;
+    const char* error_part;
+  };
+  const Case cases[] = {
+      {"missing", nullptr, false, "cannot be read"},
+      {"malformed", "[device]\nnonsense\n", false, "line 2"},
+      {"valid", kTwoDevices, true, ""},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(file);
+    if (c.text) Write(c.text);
+    VirtualDevices devices(file);
+    std::string error;
+    EXPECT_EQ(devices.Load(error), c.ok) << c.name;
+    EXPECT_NE(error.find(c.error_part), std::string::npos) << c.name << ": " << error;
+    if (c.ok) {
+      EXPECT_EQ(devices.bridge().devices().size(), 2u) << c.name;
+    }
+  }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The Linux window program around the window: the command line, the privilege check and its
 // offer to start again, the virtual devices of the test-only option and their hot-plug.
-#include "app/toolkit/qt/gui_program.h"
+#include "app/linux/gui_program.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +13,11 @@
 
 #include "app/startup.h"
 #include "app/tform1.h"
-#include "device/disk_interfaces.h"
 #include "device/privileges.h"
 #include "tests/app/qt/qt_test_support.h"
 #include "tests/support/fake_system.h"
 #include "virtual_bridge/virtual_bridge.h"
+#include "virtual_bridge/virtual_devices.h"
 
 namespace qvb::gui {
 namespace {
@@ -86,17 +86,11 @@ TEST(HaveRawIoPrivilegeTest, IsTheRawIoBitOfTheEffectiveCapabilities) {
 class GuiProgramTest : public ::testing::Test {
  protected:
   GuiProgramTest() {
-    previous_scsi_ = InstallScsiHost(&bridge);
-    previous_disks_ = InstallDiskInterfaces(&bridge);
     UpdateBusy = 0;
     app.set_device_event_source_factory(
         [](tk::qt::DeviceEventSink) { return std::unique_ptr<tk::qt::DeviceEventSource>(); });
   }
-  ~GuiProgramTest() override {
-    InstallDiskInterfaces(previous_disks_);
-    InstallScsiHost(previous_scsi_);
-    UpdateBusy = 0;
-  }
+  ~GuiProgramTest() override { UpdateBusy = 0; }
   PrivilegeGate Gate(bool privileged, bool restart_works = true) {
     return PrivilegeGate{[privileged] { return privileged; },
                          [this, restart_works] {
@@ -119,7 +113,8 @@ class GuiProgramTest : public ::testing::Test {
     closer_.start();
   }
 
-  virt::VirtualBridge bridge;
+  virt::VirtualDevices devices;
+  virt::VirtualBridge& bridge = devices.bridge();
   testing::FakeSystem system;
   tk::qt::QtApplication app;
   int restarts = 0;
@@ -127,8 +122,6 @@ class GuiProgramTest : public ::testing::Test {
 
  private:
   QTimer closer_;
-  ScsiHost* previous_scsi_ = nullptr;
-  DiskInterfaces* previous_disks_ = nullptr;
 };
 
 TEST_F(GuiProgramTest, WithoutTheRightItSaysSoInsteadOfFindingNoDevice) {
@@ -192,7 +185,7 @@ TEST_F(GuiProgramTest, VirtualDevicesNeedNoRightAndLeaveTheSeamsAsTheyWere) {
   EXPECT_TRUE(answerer.seen.empty());
   EXPECT_EQ((std::vector<std::string>{"Firmware version: 133.01.00.03", "Status: Update required"}),
             shown);
-  EXPECT_EQ(&bridge, &ActiveScsiHost());
+  EXPECT_EQ(&devices.scenario(), &ActiveScsiHost());
   EXPECT_TRUE(bridge.requests().empty());  // the scenario's devices answered, not these
 }
 

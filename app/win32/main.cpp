@@ -1,10 +1,13 @@
-// The shipped Windows program. It reads no command line; the result is always 0.
+// The shipped Windows program: the machine's disks and services, nothing virtual. It reads no
+// command line; the result is always 0.
 // First: it brings in the system headers without the macro that renames a toolkit method.
 #include "app/toolkit/win32/win32_toolkit.h"
 
 #include "app/startup.h"
+#include "device/platform_host.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  qvb::ScopedSeams platform(qvb::PlatformSeams());
   qvb::tk::win32::Win32Application application;
   return qvb::RunProgram(application);
 }

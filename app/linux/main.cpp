@@ -3,8 +3,9 @@
 // result is always 0.
 #include <cstdio>
 
-#include "app/toolkit/qt/gui_program.h"
+#include "app/linux/gui_program.h"
 #include "app/toolkit/qt/qt_toolkit.h"
+#include "device/platform_host.h"
 
 int main(int argc, char** argv) {
   const qvb::gui::GuiOptions options = qvb::gui::ParseGuiCommandLine(argc, argv);
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
     std::fputs(options.help ? qvb::gui::GuiHelpText() : qvb::gui::GuiVersionText().c_str(), stdout);
     return 0;
   }
+  qvb::ScopedSeams platform(qvb::PlatformSeams());
   qvb::tk::qt::QtApplication application(argc > 0 && argv[0] ? argv[0] : "qvb886-fwupdate-gui");
   return qvb::gui::RunGui(application, options, qvb::gui::SystemPrivilegeGate());
 }

@@ -6,10 +6,12 @@
 #include "app/toolkit/win32/win32_toolkit.h"
 
 #include "app/startup.h"
-#include "virtual_bridge/live_scenario.h"
+#include "device/platform_host.h"
+#include "virtual_bridge/virtual_devices.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  qvb::virt::EnvironmentScenario devices;
+  qvb::ScopedSeams platform(qvb::PlatformSeams());
+  qvb::virt::VirtualDevices devices(qvb::virt::OptionsFromEnvironment());
   qvb::tk::win32::Win32Application application;
   return qvb::RunProgram(application);
 }

@@ -1,18 +1,18 @@
 // udev events in WM_DEVICECHANGE terms, one at a time and as recorded from real plug and
 // unplug sequences.
-#include "app/toolkit/qt/device_events.h"
+#include "app/linux/udev_translation.h"
 
 #include <gtest/gtest.h>
 
 #include "app/toolkit/toolkit.h"
-#include "tests/app/qt/udev_recording.h"
+#include "tests/app/linux/udev_recording.h"
 
-namespace qvb::tk::qt {
+namespace qvb::hotplug {
 namespace {
 
 using Codes = std::vector<uintptr_t>;
-constexpr uintptr_t k7 = kDbtDevNodesChanged;
-constexpr uintptr_t kRemoved = kDbtDeviceRemoveComplete;
+constexpr uintptr_t k7 = tk::kDbtDevNodesChanged;
+constexpr uintptr_t kRemoved = tk::kDbtDeviceRemoveComplete;
 
 TEST(DeviceChangeCodesTest, EachKindOfEvent) {
   struct Case {
@@ -74,4 +74,4 @@ TEST(DeviceChangeCodesTest, RecordedSequences) {
 }
 
 }  // namespace
-}  // namespace qvb::tk::qt
+}  // namespace qvb::hotplug

@@ -1,4 +1,4 @@
-#include "app/toolkit/qt/gui_program.h"
+#include "app/linux/gui_program.h"
 
 #include <unistd.h>
 
@@ -9,12 +9,10 @@
 #include <sstream>
 
 #include "app/startup.h"
-#include "device/disk_interfaces.h"
 #include "device/privileges.h"
-#include "device/scsi_host.h"
 #include "device/system_services.h"
-#include "virtual_bridge/live_scenario.h"
 #include "virtual_bridge/scenario.h"
+#include "virtual_bridge/virtual_devices.h"
 
 namespace qvb::gui {
 namespace {
@@ -25,31 +23,6 @@ std::string OwnExecutable() {
   if (length <= 0) return std::string();
   return std::string(path, static_cast<std::size_t>(length));
 }
-
-// Virtual devices from the scenario file behind both device seams, for the program's life;
-// the first device's flash goes to the file named by QVB_FLASH_OUT at the end.
-class VirtualDevices {
- public:
-  explicit VirtualDevices(const std::string& file)
-      : scenario_(file),
-        previous_host_(InstallScsiHost(&scenario_)),
-        previous_interfaces_(InstallDiskInterfaces(&scenario_)) {}
-  ~VirtualDevices() {
-    const char* flash_out = std::getenv(virt::kFlashOutVariable);
-    if (flash_out && *flash_out && !virt::WriteFlashFile(scenario_.bridge(), 0, flash_out))
-      System().DebugOutput(
-          (std::string(virt::kFlashOutVariable) + ": cannot write " + flash_out + "\n").c_str());
-    InstallDiskInterfaces(previous_interfaces_);
-    InstallScsiHost(previous_host_);
-  }
-  VirtualDevices(const VirtualDevices&) = delete;
-  VirtualDevices& operator=(const VirtualDevices&) = delete;
-
- private:
-  virt::LiveScenario scenario_;
-  ScsiHost* previous_host_;
-  DiskInterfaces* previous_interfaces_;
-};
 
 }  // namespace
 
@@ -112,7 +85,11 @@ std::string PrivilegeBoxText() {
 int RunGui(tk::qt::QtApplication& application, const GuiOptions& options,
            const PrivilegeGate& gate) {
   if (!options.virtual_scenario.empty()) {
-    VirtualDevices devices(options.virtual_scenario);
+    // The first device's flash goes to the file named by QVB_FLASH_OUT at the end.
+    virt::VirtualDeviceOptions virtual_options;
+    virtual_options.scenario_file = options.virtual_scenario;
+    virtual_options.flash_out = virt::OptionsFromEnvironment().flash_out;
+    virt::VirtualDevices devices(std::move(virtual_options));
     const std::string file = options.virtual_scenario;
     application.set_device_event_source_factory(
         [file](tk::qt::DeviceEventSink sink) -> std::unique_ptr<tk::qt::DeviceEventSource> {

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "app/toolkit/qt/device_events.h"
+#include "app/linux/udev_translation.h"
 
 namespace qvb::testing {
 
-inline std::vector<tk::qt::UdevEvent> ReadUdevRecording(const std::string& file) {
+inline std::vector<hotplug::UdevEvent> ReadUdevRecording(const std::string& file) {
   std::ifstream in(file);
-  std::vector<tk::qt::UdevEvent> events;
+  std::vector<hotplug::UdevEvent> events;
   std::string line;
   bool in_event = false;
   while (std::getline(in, line)) {
