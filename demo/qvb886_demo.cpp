@@ -10,6 +10,7 @@
 #include "device/firmware_image.h"
 #include "device/scsi_host.h"
 #include "device/system_services.h"
+#include "firmware/screen.h"
 #include "virtual_bridge/scenario.h"
 
 namespace {
@@ -88,7 +89,9 @@ int main(int argc, char** argv) {
     const bool equal = std::equal(image.begin(), image.begin() + 0x10400, flash.begin());
     std::printf("bridge: %zu pieces written, %zu read back; flash %s the image\n", writes, reads,
                 equal ? "holds" : "does NOT hold");
-    result = form.pnl_Descript_4->Text() == "Successfully updated." && equal ? 0 : 1;
+    const bool updated =
+        form.pnl_Descript_4->Text() == qvb::ScreenFor(qvb::Outcome::Updated).lines[3];
+    result = updated && equal ? 0 : 1;
   }
   qvb::InstallDiskInterfaces(nullptr);
   qvb::InstallScsiHost(nullptr);
