@@ -1,4 +1,6 @@
 // The device-list refresh: enumerate, identify, fill the hidden list and decide what to offer.
+#include <cstdio>
+
 #include "app/tform1.h"
 #include "device/system_services.h"
 #include "firmware/device_status.h"
