@@ -8,6 +8,7 @@
 
 #include "app/toolkit/toolkit.h"
 #include "firmware/power_cycle.h"
+#include "firmware/screen.h"
 #include "firmware/update.h"
 
 namespace qvb {
@@ -67,9 +68,10 @@ class TForm1 : public tk::MessageHandler, public UpdateObserver {
   void RegisterUsbNotification();
   // A copy: a refresh run from a message box or message processing may rewrite the table.
   std::string SelectedDevicePath() const;
-  // The two ends of an update: the power-cycle request, or "Update Fail!".
-  void ShowUpdated();
-  void ShowUpdateFailed();
+  // The two ends of an update: the power-cycle request (also shown while a bridge updated by this
+  // run waits for its power cycle), or the failure.
+  void ShowUpdated(const Screen& screen);
+  void ShowUpdateFailed(const Screen& screen);
 
   tk::Application& application_;
   std::unique_ptr<tk::Window> window_;

@@ -5,31 +5,34 @@
 namespace qvb {
 
 void TForm1::btn_updClick(void*) {
+  const Screen updating = ScreenFor(Outcome::Updating);
   System().DebugOutput("btn_upd Press\n");
-  btn_Exit->SetEnabled(false);
+  btn_Exit->SetEnabled(updating.exit.enabled);
   UpdateBusy = 1;
-  btn_upd->SetEnabled(false);
+  btn_upd->SetEnabled(updating.update.enabled);
 
   int result = 0;
   try {
     const std::string path = SelectedDevicePath();
-    pnl_Descript_1->SetText("");
-    pnl_Descript_2->SetText("DO NOT disconnect the device during the FW update.");
-    pnl_Descript_3->SetText("");
-    pnl_Descript_4->SetText("Updating....");
-    pnl_Descript_5->SetText("");
+    pnl_Descript_1->SetText(updating.lines[0]);
+    pnl_Descript_2->SetText(updating.lines[1]);
+    pnl_Descript_3->SetText(updating.lines[2]);
+    pnl_Descript_4->SetText(updating.lines[3]);
+    pnl_Descript_5->SetText(updating.lines[4]);
     updating_ = true;
     ProcessMessages();
 
     result = UpdateFirmware(this, path.c_str());
     updating_ = false;
+    const Screen done = ScreenFor(result != 0 ? Outcome::Updated : Outcome::UpdateFailed);
     if (result != 0) {
       // No later refresh may offer this bridge the update again before its power cycle.
       power_cycles_.Record(path);
-      ShowUpdated();
+      ShowUpdated(done);
     } else {
-      ShowUpdateFailed();
+      ShowUpdateFailed(done);
     }
+    btn_Exit->SetEnabled(done.exit.enabled);
   } catch (...) {
     // An exception (running out of memory is the plausible one) must not leave the window
     // locked: hot-plug events would never arm the refresh again. A refresh that fell due
@@ -43,12 +46,11 @@ void TForm1::btn_updClick(void*) {
     }
     btn_Exit->SetEnabled(true);
     if (result != 0)
-      ShowUpdated();  // the bridge was written and verified all the same
+      ShowUpdated(ScreenFor(Outcome::Updated));  // the bridge was written and verified all the same
     else
-      ShowUpdateFailed();
+      ShowUpdateFailed(ScreenFor(Outcome::UpdateFailed));
     throw;
   }
-  btn_Exit->SetEnabled(true);
   UpdateBusy = 0;
 
   if (refresh_deferred_) {
@@ -57,16 +59,16 @@ void TForm1::btn_updClick(void*) {
   }
 }
 
-void TForm1::ShowUpdated() {
-  pnl_Descript_2->SetText(kPowerCycleLine);
-  pnl_Descript_4->SetText(kUpdatedLine);
-  btn_upd->SetVisible(false);
-  btn_Exit->SetVisible(true);
+void TForm1::ShowUpdated(const Screen& screen) {
+  pnl_Descript_2->SetText(screen.lines[1]);
+  pnl_Descript_4->SetText(screen.lines[3]);
+  btn_upd->SetVisible(screen.update.visible);
+  btn_Exit->SetVisible(screen.exit.visible);
 }
 
-void TForm1::ShowUpdateFailed() {
-  pnl_Descript_2->SetText("");
-  pnl_Descript_3->SetText("Update Fail!");
+void TForm1::ShowUpdateFailed(const Screen& screen) {
+  pnl_Descript_2->SetText(screen.lines[1]);
+  pnl_Descript_3->SetText(screen.lines[2]);
 }
 
 }  // namespace qvb

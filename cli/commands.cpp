@@ -13,6 +13,7 @@
 #include "cli/report.h"
 #include "device/identification.h"
 #include "firmware/power_cycle.h"
+#include "firmware/screen.h"
 #include "firmware/update.h"
 
 namespace qvb::cli {
@@ -118,7 +119,7 @@ Choice Choose(const Session& session, const Survey& survey, bool for_update) {
   }
 
   if (scan.disk_count == 0) {
-    choice.lines = NoDeviceLines();
+    choice.lines = ScreenFor(Outcome::NoDevice).lines;
     WriteLinesText(out, choice.lines);
     const bool denied = !survey.denied.empty();
     choice.exit_code = denied ? kExitNoPermission : kExitNoDevice;
@@ -126,7 +127,7 @@ Choice Choose(const Session& session, const Survey& survey, bool for_update) {
     return choice;
   }
   if (scan.ListedCount() >= 2) {
-    choice.lines = SeveralDevicesLines();
+    choice.lines = ScreenFor(Outcome::SeveralDevices).lines;
     WriteLinesText(out, choice.lines);
     out << "Attached:\n";
     for (const auto& disk : scan.disks)
@@ -185,7 +186,8 @@ StatusVerdict Judge(const Session& session, const Examined& examined, bool none_
 
 // The window's lines for the chosen device.
 WindowLines LinesOf(const Examined& examined) {
-  return examined.power_cycle_pending ? PowerCycleLines() : StatusLines(examined.device.status);
+  return examined.power_cycle_pending ? ScreenFor(Outcome::PowerCyclePending).lines
+                                      : StatusScreen(examined.device.status).lines;
 }
 
 // The chosen device's status, as the window's status check finds it; text written.
@@ -241,7 +243,7 @@ int RunList(Session& session) {
   document.command = "list";
   document.survey = &survey;
   if (survey.scan.disk_count == 0) {
-    WriteLinesText(out, NoDeviceLines());
+    WriteLinesText(out, ScreenFor(Outcome::NoDevice).lines);
     document.exit_code = survey.denied.empty() ? kExitNoDevice : kExitNoPermission;
     document.outcome = survey.denied.empty() ? "no_device" : "no_permission";
     return Emit(session, document);
@@ -333,8 +335,7 @@ int RunUpdate(Session& session) {
   }
 
   // The window's texts while the update runs.
-  document.lines =
-      WindowLines{"", "DO NOT disconnect the device during the FW update.", "", "Updating....", ""};
+  document.lines = ScreenFor(Outcome::Updating).lines;
   WriteLinesText(out, document.lines);
   out.flush();
   int result = 0;
@@ -353,14 +354,14 @@ int RunUpdate(Session& session) {
   if (result != 0) {
     // Until its power cycle the bridge reports its old version: it is not to be written again.
     session.power_cycles->Record(device.disk.path);
-    document.lines = PowerCycleLines();
-    out << "Successfully updated.\nPlease power off/on your USB device\n";
+    document.lines = ScreenFor(Outcome::Updated).lines;
+    // The result first, then what to do.
+    out << document.lines[3] << "\n" << document.lines[1] << "\n";
     document.exit_code = kExitOk;
     document.outcome = "updated";
   } else {
-    document.lines[1] = "";
-    document.lines[2] = "Update Fail!";
-    out << "Update Fail!\n";
+    document.lines = ScreenFor(Outcome::UpdateFailed).lines;
+    out << document.lines[2] << "\n";
     if (session.access && session.access->WasDenied(device.disk.path))
       session.console.err << "Note: " << PrivilegeNote() << "\n";
     document.exit_code = kExitUpdateFailed;

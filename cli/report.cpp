@@ -3,26 +3,17 @@
 #include "cli/json_writer.h"
 #include "device/enumeration.h"
 #include "device/identification.h"
-#include "firmware/power_cycle.h"
 
 namespace qvb::cli {
 
 DiskReport DescribeDisk(const ScannedDisk& disk, bool read_firmware) {
   DiskReport report;
   report.disk = disk;
-  report.bus = BusName(disk.path.c_str());
   if (read_firmware && disk.model_code == kModelCodeQvb886) {
     report.firmware_asked = true;
     report.status = ReadDeviceStatus(disk.path.c_str());
   }
   return report;
-}
-
-std::string BusName(const char* path) {
-  // "<<USB>> " -> "USB"
-  std::string prefix = BusPrefixForPath(path);
-  if (prefix.size() > 5 && prefix.rfind("<<", 0) == 0) return prefix.substr(2, prefix.size() - 5);
-  return prefix;
 }
 
 const char* ModelText(uint8_t model_code) {
@@ -73,41 +64,11 @@ const char* StatusReadError(StatusRead outcome) {
   return "";
 }
 
-WindowLines StatusLines(const DeviceStatus& status) {
-  WindowLines lines;
-  if (status.outcome != StatusRead::Read) return lines;
-  lines[2] = VersionText(status.version);
-  lines[3] = StatusLine(status.status);
-  return lines;
-}
-
-WindowLines NoDeviceLines() {
-  WindowLines lines;
-  lines[2] = "No compatible USB device were found.";
-  lines[3] = "Please plug a compatible USB device.";
-  return lines;
-}
-
-WindowLines PowerCycleLines() {
-  WindowLines lines;
-  lines[1] = kPowerCycleLine;
-  lines[3] = kUpdatedLine;
-  return lines;
-}
-
-WindowLines SeveralDevicesLines() {
-  WindowLines lines;
-  lines[1] = "Multiple USB drives are attached.";
-  lines[2] = "Please disconnect all devices.";
-  lines[3] = "except the one that needs to be updated.";
-  return lines;
-}
-
 void WriteDiskJson(JsonWriter& json, const DiskReport& report) {
   const ScannedDisk& disk = report.disk;
   json.BeginObject();
   json.Key("path").String(disk.path);
-  json.Key("bus").String(report.bus);
+  json.Key("bus").String(BusName(disk.bus));
   json.Key("vendor");
   disk.inquiry_ok ? json.String(TrimIdentification(disk.vendor)) : json.Null();
   json.Key("product");
@@ -163,7 +124,7 @@ void WriteLinesJson(JsonWriter& json, const WindowLines& lines) {
 void WriteDiskText(std::ostream& out, const DiskReport& report) {
   const ScannedDisk& disk = report.disk;
   out << Printable(disk.path) << "\n";
-  out << "  Bus:     " << report.bus << "\n";
+  out << "  Bus:     " << BusName(disk.bus) << "\n";
   out << "  Device:  " << IdentificationText(disk) << "\n";
   out << "  Bridge:  ";
   if (const char* model = ModelText(disk.model_code))
@@ -189,7 +150,7 @@ void WriteLinesText(std::ostream& out, const WindowLines& lines) {
 }
 
 void WriteDeviceHeader(std::ostream& out, const DiskReport& report) {
-  out << "Device: " << Printable(report.disk.path) << " (" << report.bus << ", "
+  out << "Device: " << Printable(report.disk.path) << " (" << BusName(report.disk.bus) << ", "
       << IdentificationText(report.disk) << ")\n";
 }
 

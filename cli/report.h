@@ -15,12 +15,12 @@
 // "updatable"}.
 #pragma once
 
-#include <array>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "firmware/device_status.h"
+#include "firmware/screen.h"
 
 namespace qvb::cli {
 
@@ -28,17 +28,14 @@ class JsonWriter;
 
 struct DiskReport {
   ScannedDisk disk;
-  std::string bus;              // "USB", "UASP" or "1394"
   bool firmware_asked = false;  // a QVB886: its version was read as the status check reads it
   DeviceStatus status;
 };
 
 // The window's five description lines.
-using WindowLines = std::array<std::string, 5>;
+using WindowLines = ScreenLines;
 
 DiskReport DescribeDisk(const ScannedDisk& disk, bool read_firmware);
-// The bus name behind the window's list prefix.
-std::string BusName(const char* path);
 // The model table's text of a model code, or null for 0 and codes outside the table.
 const char* ModelText(uint8_t model_code);
 // INQUIRY text without its trailing blanks and NULs.
@@ -51,13 +48,6 @@ std::string IdentificationText(const ScannedDisk& disk);
 std::string DottedVersion(const FirmwareVersion& version);
 // Why the status read failed, as a sentence fragment.
 const char* StatusReadError(StatusRead outcome);
-
-// The lines of the status check's outcome on one device.
-WindowLines StatusLines(const DeviceStatus& status);
-WindowLines NoDeviceLines();
-// What the Update command leaves after a success, and shows until the device's power cycle.
-WindowLines PowerCycleLines();
-WindowLines SeveralDevicesLines();
 
 void WriteDiskJson(JsonWriter& json, const DiskReport& report);
 void WriteDisksJson(JsonWriter& json, const std::vector<DiskReport>& reports);

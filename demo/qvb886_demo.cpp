@@ -8,6 +8,7 @@
 #include "app/toolkit/headless/headless_toolkit.h"
 #include "device/firmware_image.h"
 #include "device/seams.h"
+#include "firmware/screen.h"
 #include "virtual_bridge/virtual_devices.h"
 
 namespace {
@@ -82,7 +83,9 @@ int main(int argc, char** argv) {
     const bool equal = std::equal(image.begin(), image.begin() + 0x10400, flash.begin());
     std::printf("bridge: %zu pieces written, %zu read back; flash %s the image\n", writes, reads,
                 equal ? "holds" : "does NOT hold");
-    result = form.pnl_Descript_4->Text() == "Successfully updated." && equal ? 0 : 1;
+    const bool updated =
+        form.pnl_Descript_4->Text() == qvb::ScreenFor(qvb::Outcome::Updated).lines[3];
+    result = updated && equal ? 0 : 1;
   }
   return result;
 }

@@ -76,12 +76,40 @@ int EnumerateBridgeDisks(char* const* paths, int capacity, std::size_t buffer_si
   return kept;
 }
 
-const char* BusPrefixForPath(const char* path) {
+Bus BusOfPath(const char* path) {
   const char* bus_text = path ? ActiveDiskInterfaces().BusText(path) : nullptr;
   if (!bus_text) bus_text = "";
-  if (ContainsAnyCase(bus_text, "sbp2")) return "<<1394>> ";
-  if (ContainsAnyCase(bus_text, "scsi")) return "<<UASP>> ";
+  if (ContainsAnyCase(bus_text, "sbp2")) return Bus::Ieee1394;
+  if (ContainsAnyCase(bus_text, "scsi")) return Bus::Uasp;
+  return Bus::Usb;
+}
+
+const char* BusName(Bus bus) {
+  switch (bus) {
+    case Bus::Uasp:
+      return "UASP";
+    case Bus::Ieee1394:
+      return "1394";
+    case Bus::Usb:
+      break;
+  }
+  return "USB";
+}
+
+const char* BusPrefix(Bus bus) {
+  switch (bus) {
+    case Bus::Uasp:
+      return "<<UASP>> ";
+    case Bus::Ieee1394:
+      return "<<1394>> ";
+    case Bus::Usb:
+      break;
+  }
   return "<<USB>> ";
+}
+
+const char* BusPrefixForPath(const char* path) {
+  return BusPrefix(BusOfPath(path));
 }
 
 }  // namespace qvb

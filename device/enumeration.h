@@ -25,11 +25,19 @@ int IsSupportedBridge(const char* path);
 // "usbsto", "sbp2" (only when `include_sbp2` is nonzero), "scsi".
 bool PassesBusFilter(const char* bus_text, uint8_t include_sbp2);
 
-// The list-line prefix of a kept path: "<<1394>> " when its bus text contains "sbp2",
-// otherwise "<<UASP>> " when it contains "scsi", otherwise "<<USB>> ". Letter case is not
-// significant (the list lower-cases the path first). The bus text comes from the active
-// disk-interface seam, so a /dev/sgN node on Linux and a Windows interface path of the same
-// kind of disk give the same prefix.
+// The bus a kept disk sits on.
+enum class Bus { Usb, Uasp, Ieee1394 };
+
+// The bus of a kept path: IEEE 1394 when its bus text contains "sbp2", otherwise UASP when it
+// contains "scsi", otherwise USB. Letter case is not significant (the list lower-cases the path
+// first). The bus text comes from the active disk-interface seam, so a /dev/sgN node on Linux
+// and a Windows interface path of the same kind of disk give the same bus.
+Bus BusOfPath(const char* path);
+// "USB", "UASP", "1394"
+const char* BusName(Bus bus);
+// The list-line prefix: "<<USB>> ", "<<UASP>> ", "<<1394>> ".
+const char* BusPrefix(Bus bus);
+// BusPrefix(BusOfPath(path)).
 const char* BusPrefixForPath(const char* path);
 
 }  // namespace qvb

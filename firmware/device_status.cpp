@@ -42,6 +42,7 @@ DiskScan ScanBridgeDisks() {
 
     ScannedDisk disk;
     disk.path = path;
+    disk.bus = BusOfPath(path);
     disk.inquiry_ok = Inquiry(path, inquiry.data(), kScanInquiryLength) != 0;
     if (disk.inquiry_ok) {
       std::memcpy(name.data(), inquiry.data() + 8, kNameTextSize);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device/enumeration.h"
 #include "firmware/version_policy.h"
 
 namespace qvb {
@@ -18,7 +19,8 @@ constexpr int kScanInquiryLength = 40;
 constexpr std::size_t kNameTextSize = 24;
 
 struct ScannedDisk {
-  std::string path;  // lower-cased, as the refresh stores it in the device table
+  std::string path;    // lower-cased, as the refresh stores it in the device table
+  Bus bus = Bus::Usb;  // from the disk-interface list, as the scan found it
   bool inquiry_ok = false;
   // This disk's own INQUIRY identification, raw (8 and 16 bytes); empty when INQUIRY failed.
   std::string vendor;

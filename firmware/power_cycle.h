@@ -14,10 +14,6 @@ namespace qvb {
 // The version the carried image holds: a bridge that reports it runs the written firmware.
 constexpr FirmwareVersion kWrittenVersion{133, 1, 0, 6};
 
-// The two lines the Update command leaves after a success: lines 2 and 4 of the window.
-constexpr const char* kPowerCycleLine = "Please power off/on your USB device";
-constexpr const char* kUpdatedLine = "Successfully updated.";
-
 class PowerCycleWatch {
  public:
   // The bridge at `path` has been written and verified. It is known by its path and, where the

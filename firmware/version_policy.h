@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 namespace qvb {
 
@@ -14,11 +13,5 @@ enum class FirmwareStatus { UpdateRequired, UpToDate, NotSupported };
 
 // 133.1.0.0 to 133.1.0.5 need the carried 133.1.0.6; anything else is refused.
 FirmwareStatus ClassifyVersion(const FirmwareVersion& version);
-// "Firmware version: %.2d.%.2d.%.2d.%.2d"
-std::string VersionText(const FirmwareVersion& version);
-// "Status: Update required", "Status: Up to date", "Status: Not support FW update"
-const char* StatusLine(FirmwareStatus status);
-// The status words without the "Status: " prefix.
-const char* StatusWords(FirmwareStatus status);
 
 }  // namespace qvb

@@ -5,6 +5,7 @@
 #include "app/tform1.h"
 #include "app/toolkit/headless/headless_toolkit.h"
 #include "firmware/device_status.h"
+#include "firmware/screen.h"
 #include "fuzz/fuzz_device.h"
 #include "fuzz/harnesses.h"
 
@@ -37,16 +38,17 @@ int RefreshOne(const uint8_t* data, std::size_t size) {
     const int items = form.cbb_DeviceList->Count();
     Require(items >= 1 && items <= kScanPathBuffers, "the list has a line per listed disk");
     Require(form.cbb_DeviceList->ItemIndex() == 0, "line 0 is selected");
-    Require(!form.btn_upd->Enabled() || form.pnl_Descript_4->Text() == "Status: Update required",
+    const std::string required = StatusLine(FirmwareStatus::UpdateRequired);
+    Require(!form.btn_upd->Enabled() || form.pnl_Descript_4->Text() == required,
             "Update is enabled only with the update-required status");
     const bool offered = form.btn_upd->Visible() && form.btn_upd->Enabled();
     if (offered) {
-      Require(form.pnl_Descript_4->Text() == "Status: Update required", "the offer's status");
+      Require(form.pnl_Descript_4->Text() == required, "the offer's status");
       Require(form.bridge_model_code() == 22, "the update is offered for the QVB886 only");
       Require(items == 1, "the update is offered with one disk listed");
     }
     if (form.disk_count() == 0)
-      Require(form.cbb_DeviceList->Item(0) == "No available device!!!", "the no-device line");
+      Require(form.cbb_DeviceList->Item(0) == NoDeviceListLine(), "the no-device line");
     // One status check: the flash-ready wait (502 pauses of 10 ms at most) and the shell
     // prompt loop (101 pauses of 2 ms).
     Require(system.slept_ms <= 502 * 10 + 101 * 2, "bounded pauses of the status check");
@@ -58,8 +60,8 @@ int RefreshOne(const uint8_t* data, std::size_t size) {
       device.CloseForGood();
       app.RunFor(60000);
       Require(device.opens_after_close() == 0, "nothing after the Update command returned");
-      const bool success = form.pnl_Descript_4->Text() == "Successfully updated.";
-      const bool failure = form.pnl_Descript_3->Text() == "Update Fail!";
+      const bool success = form.pnl_Descript_4->Text() == ScreenFor(Outcome::Updated).lines[3];
+      const bool failure = form.pnl_Descript_3->Text() == ScreenFor(Outcome::UpdateFailed).lines[2];
       Require(success != failure, "the update ends in exactly one verdict");
       Require(UpdateBusy == 0, "UpdateBusy is cleared");
       Require(form.btn_Exit->Enabled(), "Exit is enabled again");

@@ -2,6 +2,7 @@
 #include "app/shell_prompt.h"
 #include "app/tform1.h"
 #include "firmware/device_status.h"
+#include "firmware/screen.h"
 
 namespace qvb {
 
@@ -18,29 +19,29 @@ void TForm1::CheckFirmwareStatus() {
   if (power_cycles_.Waiting(path, device)) {
     // Written and verified by this run: until it is powered off and on the bridge still reports
     // its old version. It keeps what the Update command left and is not offered the update again.
-    ShowUpdated();
+    ShowUpdated(ScreenFor(Outcome::PowerCyclePending));
   } else if (device.outcome == StatusRead::Read) {
     // 8-9
-    const std::string text = VersionText(device.version);
+    const Screen screen = StatusScreen(device);
     switch (device.status) {
       case FirmwareStatus::UpdateRequired:
-        pnl_Descript_3->SetText(text);
-        btn_upd->SetEnabled(true);
-        btn_upd->SetVisible(true);
-        pnl_Descript_4->SetText(StatusLine(device.status));
+        pnl_Descript_3->SetText(screen.lines[2]);
+        btn_upd->SetEnabled(screen.update.enabled);
+        btn_upd->SetVisible(screen.update.visible);
+        pnl_Descript_4->SetText(screen.lines[3]);
         ProcessMessages();
         break;
       case FirmwareStatus::UpToDate:
-        pnl_Descript_3->SetText(text);
-        btn_upd->SetVisible(false);
-        pnl_Descript_4->SetText(StatusLine(device.status));
+        pnl_Descript_3->SetText(screen.lines[2]);
+        btn_upd->SetVisible(screen.update.visible);
+        pnl_Descript_4->SetText(screen.lines[3]);
         ProcessMessages();
-        btn_Exit->SetVisible(true);
+        btn_Exit->SetVisible(screen.exit.visible);
         break;
       case FirmwareStatus::NotSupported:
-        pnl_Descript_3->SetText(text);
-        btn_upd->SetVisible(false);
-        pnl_Descript_4->SetText(StatusLine(device.status));
+        pnl_Descript_3->SetText(screen.lines[2]);
+        btn_upd->SetVisible(screen.update.visible);
+        pnl_Descript_4->SetText(screen.lines[3]);
         ProcessMessages();
         break;
     }

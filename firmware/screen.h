@@ -1,0 +1,67 @@
+// What the main window shows at the end of each of its outcomes: the five description lines and
+// the states of the Update and Exit buttons. The window sets them step by step in its own order;
+// the command line prints the same lines. Every text the window shows is written here, once.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "firmware/device_status.h"
+
+namespace qvb {
+
+enum class Outcome {
+  NoDevice,        // the enumeration returned no disk
+  SeveralDevices,  // two or more disks listed
+  Blank,           // the refresh's empty lines, which stay when the status check shows no version
+  UpdateRequired,  // 133.1.0.0 to 133.1.0.5
+  UpToDate,        // 133.1.0.6
+  NotSupported,    // any other version
+  Updating,        // the Update command runs
+  Updated,         // written and verified
+  UpdateFailed,    // the Update command's procedure failed
+  PowerCyclePending,  // updated by this run, not yet powered off and on
+};
+
+// pnl_Descript_1 to pnl_Descript_5.
+using ScreenLines = std::array<std::string, 5>;
+
+struct ButtonState {
+  bool visible = false;
+  bool enabled = false;
+};
+
+struct Screen {
+  Outcome outcome = Outcome::Blank;
+  ScreenLines lines;
+  ButtonState update;  // btn_upd
+  ButtonState exit;    // btn_Exit
+  // Blank only: the refresh disables Update but leaves it shown or hidden as it was.
+  bool update_visibility_kept = false;
+};
+
+// The outcomes whose lines do not depend on the device. `version` fills the version line of
+// UpdateRequired, UpToDate and NotSupported.
+Screen ScreenFor(Outcome outcome, const FirmwareVersion& version = {});
+// The status check's outcome for what was read: UpdateRequired, UpToDate or NotSupported with
+// the version line, or Blank when no version was read.
+Screen StatusScreen(const DeviceStatus& status);
+
+// "Firmware version: %.2d.%.2d.%.2d.%.2d"
+std::string VersionText(const FirmwareVersion& version);
+// "Status: Update required", "Status: Up to date", "Status: Not support FW update"
+const char* StatusLine(FirmwareStatus status);
+// The status words without the "Status: " prefix.
+const char* StatusWords(FirmwareStatus status);
+
+// The hidden list: a listed disk's line is its bus prefix and the scan's name text.
+std::string ListLine(const ScannedDisk& disk);
+// The list's one line when no disk was found.
+const char* NoDeviceListLine();
+// The warning box of the several-devices outcome: its three lines, the second without its
+// full stop.
+std::string SeveralDevicesWarning();
+// The warning box when the device table is full ("The tool only can show %d disks.").
+std::string TableFullWarning(int entries);
+
+}  // namespace qvb
