@@ -14,7 +14,7 @@
 # sets and fails when either does. --dry-run only says where each set would run.
 #
 # QVB_WIN32_GUEST_CTEST_ARGS: the ctest selection in the guest. Default: the window tests and the
-#   device, firmware and app test programs; the command line, fault matrix and demo tests then run
+#   device, virtual bridge, firmware and app test programs; the command line, fault matrix and demo tests then run
 #   as 32-bit programs only on hosts that execute 32-bit code (and as x86_64 ones everywhere).
 #   Set it empty to run every test there.
 # QVB_WINE_DIR, QVB_QEMU, QVB_HOST_RUNS_I386: where Wine and qemu are, and the probe's answer
@@ -22,7 +22,7 @@
 set -uo pipefail
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 wine_dir=${QVB_WINE_DIR:-/usr/lib/wine}
-guest_subset='-R ^(test_device|test_firmware|test_app|wine_.*)$'
+guest_subset='-R ^(test_device|test_virtual_bridge|test_firmware|test_app|wine_.*)$'
 jobs=${QVB_JOBS:-2}
 
 usage() {
