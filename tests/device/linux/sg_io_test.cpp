@@ -344,50 +344,91 @@ TEST_F(SgTranslationTest, LengthOneExchangesOneByteWithTheCaller) {
   EXPECT_EQ(std::vector<uint8_t>({0xC3, 0x00}), kernel.seen.back().data);
 }
 
-// How each failure is told at the seam: the errno of a refused ioctl, the kernel's host and
-// driver status as a pending error, the device's status byte.
+// How each ending is told at the seam: the errno of a refused ioctl (EACCES and EPERM as a
+// refusal for lack of rights), the kernel's host and driver status as a system error, the
+// device's status byte.
 TEST_F(SgTranslationTest, FailuresAsTheSeamReportsThem) {
   struct Case {
     const char* what;
     int fail_errno;
     uint16_t host_status, driver_status;
     uint8_t status;
-    bool accepted;
-    uint32_t last_error;
+    ScsiOutcome outcome;
+    uint32_t os_error;
     uint8_t scsi_status;
+    uint32_t transferred;  // of 6 asked, with a residue of 2 where the kernel answers
   };
   const Case cases[] = {
-      {"all well", 0, 0, 0, 0x00, true, 0, 0x00},
-      {"ioctl refused", EIO, 0, 0, 0x00, false, EIO, 0x00},
-      {"ioctl not permitted", EACCES, 0, 0, 0x00, false, EACCES, 0x00},
-      {"host status", 0, 0x07, 0, 0x00, true, 0x10700, 0x00},
-      {"driver status", 0, 0, 0x08, 0x00, true, 0x10008, 0x00},
-      {"check condition", 0, 0, 0, 0x02, true, 0, 0x02},
+      {"all well", 0, 0, 0, 0x00, ScsiOutcome::Done, 0, 0x00, 4},
+      {"ioctl refused", EIO, 0, 0, 0x00, ScsiOutcome::OsError, EIO, 0x00, 6},
+      {"ioctl not allowed (EACCES)", EACCES, 0, 0, 0x00, ScsiOutcome::Permission, EACCES, 0x00, 6},
+      {"ioctl not permitted (EPERM)", EPERM, 0, 0, 0x00, ScsiOutcome::Permission, EPERM, 0x00, 6},
+      {"host status", 0, 0x07, 0, 0x00, ScsiOutcome::OsError, 0x10700, 0x00, 4},
+      {"driver status", 0, 0, 0x08, 0x00, ScsiOutcome::OsError, 0x10008, 0x00, 4},
+      {"host status beats a status byte", 0, 0x07, 0, 0x02, ScsiOutcome::OsError, 0x10700, 0x02, 4},
+      {"check condition", 0, 0, 0, 0x02, ScsiOutcome::ScsiStatus, 0, 0x02, 4},
+      {"reservation conflict", 0, 0, 0, 0x18, ScsiOutcome::ScsiStatus, 0, 0x18, 4},
   };
   for (const Case& c : cases) {
     kernel.fail_errno = c.fail_errno;
     kernel.host_status = c.host_status;
     kernel.driver_status = c.driver_status;
     kernel.status = c.status;
-    std::unique_ptr<ScsiDevice> device = host.Open(kNode, ShareMode::ReadWrite);
-    ASSERT_TRUE(device) << c.what;
-    ScsiPassThroughDirect request{};
-    request.CdbLength = 6;
-    request.DataIn = kScsiIoctlDataIn;
-    request.TimeOutValue = 10;
-    uint32_t last_error = 12345;
-    EXPECT_EQ(c.accepted, device->Send(request, last_error)) << c.what;
-    EXPECT_EQ(c.last_error, last_error) << c.what;
-    EXPECT_EQ(c.scsi_status, request.ScsiStatus) << c.what;
+    kernel.resid = 2;
+    ScsiOpen opened = host.Open(kNode, ShareMode::ReadWrite);
+    ASSERT_TRUE(opened.device) << c.what;
+    EXPECT_TRUE(opened.result.ok()) << c.what;
+    uint8_t data[6] = {};
+    ScsiRequest request;
+    request.cdb_length = 6;
+    request.direction = ScsiDirection::FromDevice;
+    request.data = data;
+    request.transfer_length = sizeof data;
+    request.timeout_seconds = 10;
+    const ScsiResult result = opened.device->Send(request);
+    EXPECT_EQ(c.outcome, result.outcome) << c.what;
+    EXPECT_EQ(c.os_error, result.os_error) << c.what;
+    EXPECT_EQ(c.scsi_status, result.scsi_status) << c.what;
+    EXPECT_EQ(c.transferred, result.transferred) << c.what;
+    EXPECT_EQ(c.outcome == ScsiOutcome::Done, result.ok()) << c.what;
   }
 }
 
-TEST_F(SgTranslationTest, AnOpenThatFailsGivesNoDevice) {
-  SgNode node;
-  node.other = SgNode::Holder::Exclusive;
-  linux_host::SgScsiHost busy(node);
-  EXPECT_EQ(nullptr, busy.Open(kNode, ShareMode::ReadWrite));
-  EXPECT_EQ(EBUSY, errno);
+// A node that cannot be opened gives no device and says why.
+TEST(SgScsiHostOpen, FailedOpenCarriesItsCategory) {
+  struct Node : linux_host::SgSyscalls {
+    int error = 0;
+    int Open(const char*, int) override {
+      errno = error;
+      return -1;
+    }
+    int Ioctl(int, sg_io_hdr_t*) override {
+      ADD_FAILURE() << "nothing may be sent";
+      return -1;
+    }
+    void Close(int) override { ADD_FAILURE() << "nothing was opened"; }
+  };
+  struct Case {
+    int error;
+    ScsiOutcome outcome;
+    uint32_t os_error;
+  };
+  const Case cases[] = {
+      {EACCES, ScsiOutcome::Permission, EACCES},
+      {EPERM, ScsiOutcome::Permission, EPERM},
+      {EBUSY, ScsiOutcome::OsError, EBUSY},
+      {ENOENT, ScsiOutcome::OsError, ENOENT},
+      {0, ScsiOutcome::OsError, EIO},  // a failure without a reason is still a failure
+  };
+  for (const Case& c : cases) {
+    Node node;
+    node.error = c.error;
+    linux_host::SgScsiHost host(node);
+    const ScsiOpen opened = host.Open(kNode, ShareMode::Exclusive);
+    EXPECT_EQ(nullptr, opened.device) << c.error;
+    EXPECT_EQ(c.outcome, opened.result.outcome) << c.error;
+    EXPECT_EQ(c.os_error, opened.result.os_error) << c.error;
+  }
 }
 
 }  // namespace
