@@ -344,7 +344,9 @@ TEST_F(Win32PassThroughTest, TheBytesThatReachTheSystem) {
     std::memcpy(&want[offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb)], e.cdb, e.cdb_length);
     EXPECT_EQ(want, seen.bytes) << e.what;
     EXPECT_EQ(e.transfer == 0, buffer == 0) << e.what;
-    if (buffer != 0) EXPECT_EQ(0u, buffer % 8192) << e.what;
+    if (buffer != 0) {
+      EXPECT_EQ(0u, buffer % 8192) << e.what;
+    }
     EXPECT_EQ(0u, seen.address % 8192) << e.what << ": the request block is aligned";
     EXPECT_EQ(std::vector<uint8_t>(seen.rest.size(), 0), seen.rest) << e.what;
   }
@@ -396,8 +398,9 @@ TEST_F(Win32PassThroughTest, OutcomesAtTheSeam) {
     const ScsiResult result = opened.device->Send(request);
     EXPECT_EQ(c.outcome, result.outcome) << c.what;
     EXPECT_EQ(c.status, result.scsi_status) << c.what;
-    if (c.outcome != ScsiOutcome::Done && c.outcome != ScsiOutcome::ScsiStatus)
+    if (c.outcome != ScsiOutcome::Done && c.outcome != ScsiOutcome::ScsiStatus) {
       EXPECT_EQ(c.error, result.os_error) << c.what;
+    }
   }
 }
 
