@@ -3,30 +3,23 @@
 // the command line reports it instead.
 #pragma once
 
-#include <cstdint>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "device/guarded_scsi_host.h"
 #include "device/seams.h"
 
 namespace qvb::cli {
 
-class AccessMonitor : public ScsiHost {
+class AccessMonitor {
  public:
-  using ErrorSource = std::function<uint32_t()>;
-  using ErrorTest = std::function<bool(uint32_t)>;
-
-  // `open_error` is read right after `inner` failed to open; `is_permission` sorts error codes.
-  AccessMonitor(ScsiHost& inner, ErrorSource open_error, ErrorTest is_permission);
-  // Installs itself over the active host for its lifetime.
+  // Watches what passes through to `inner`.
+  explicit AccessMonitor(ScsiHost& inner);
+  // Installs the watch over the active host for the monitor's lifetime.
   void Install();
-  ~AccessMonitor() override;
+  ~AccessMonitor();
   AccessMonitor(const AccessMonitor&) = delete;
   AccessMonitor& operator=(const AccessMonitor&) = delete;
-
-  std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override;
 
   // The refused paths, lower-cased, each once, in the order first refused.
   const std::vector<std::string>& denied() const { return denied_; }
@@ -35,9 +28,7 @@ class AccessMonitor : public ScsiHost {
   void RecordDenied(const char* path);
 
  private:
-  ScsiHost& inner_;
-  ErrorSource open_error_;
-  ErrorTest is_permission_;
+  GuardedScsiHost watch_;
   std::vector<std::string> denied_;
   std::unique_ptr<ScopedSeams> installed_;
 };

@@ -54,7 +54,7 @@ int Run(int argc, const char* const* argv, Console& console) {
   } else {
     session.privileged =
         console.has_device_privileges ? console.has_device_privileges() : HasDevicePrivileges();
-    monitor.emplace(ActiveScsiHost(), LastOpenError, IsPermissionError);
+    monitor.emplace(ActiveScsiHost());
     monitor->Install();
     session.access = &*monitor;
   }

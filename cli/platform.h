@@ -1,8 +1,6 @@
-// What the command line needs from the host beyond the device seams: privileges, the error code
-// of a failed open, terminals. One implementation per host (platform_linux, platform_win32).
+// What the command line needs from the host beyond the device seams: privileges, terminals.
+// One implementation per host (platform_linux, platform_win32).
 #pragma once
-
-#include <cstdint>
 
 namespace qvb::cli {
 
@@ -11,11 +9,6 @@ namespace qvb::cli {
 bool HasDevicePrivileges();
 // What is missing and what to do about it, one paragraph.
 const char* PrivilegeNote();
-
-// The platform's error code right after a failed open (errno, GetLastError).
-uint32_t LastOpenError();
-// Whether an error code of an open or a pass-through request means "not allowed".
-bool IsPermissionError(uint32_t code);
 
 // Whether standard input (0), output (1) or error (2) is a terminal.
 bool IsTerminal(int stream);

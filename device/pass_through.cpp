@@ -8,44 +8,21 @@
 namespace qvb {
 namespace {
 
-// The request lives at the start of its own aligned, zero-filled block.
-struct RequestBlock {
-  AlignedBuffer storage;
-  bool Make() {
-    static_assert(sizeof(ScsiPassThroughDirect) <= kPassThroughRequestBlockSize);
-    return storage.Allocate(kPassThroughRequestBlockSize);
-  }
-  ScsiPassThroughDirect& request() {
-    return *reinterpret_cast<ScsiPassThroughDirect*>(storage.data());
-  }
-};
-
-void FillRequest(ScsiPassThroughDirect& request, const uint8_t* cdb, int cdb_length,
-                 uint8_t data_in, uint32_t transfer_length, uint32_t timeout) {
-  request.Length = static_cast<uint16_t>(sizeof(ScsiPassThroughDirect));
-  request.ScsiStatus = 0;
-  request.PathId = 0;
-  request.TargetId = 1;
-  request.Lun = 0;
-  request.CdbLength = static_cast<uint8_t>(cdb_length);
-  request.SenseInfoLength = 0;
-  request.DataIn = data_in;
-  request.DataTransferLength = transfer_length;
-  request.TimeOutValue = timeout;
-  request.DataBuffer = nullptr;
-  request.SenseInfoOffset = kSenseInfoOffset;
-  // The Cdb field holds 16 bytes; a longer block cannot be carried.
-  const int copied = cdb_length < 0 ? 0 : (cdb_length > 16 ? 16 : cdb_length);
-  if (copied > 0) std::memcpy(request.Cdb, cdb, static_cast<std::size_t>(copied));
+// The request for one command: the caller's block (at most 16 bytes, checked by the callers).
+ScsiRequest MakeRequest(const uint8_t* cdb, int cdb_length, ScsiDirection direction,
+                        uint32_t transfer_length, uint32_t timeout) {
+  ScsiRequest request;
+  request.direction = direction;
+  request.cdb_length = static_cast<uint8_t>(cdb_length);
+  std::memcpy(request.cdb, cdb, static_cast<std::size_t>(cdb_length));
+  request.transfer_length = transfer_length;
+  request.timeout_seconds = timeout;
+  return request;
 }
 
 // A length of 1 goes to the device as 2; every other length is sent unchanged.
 uint32_t TransferLength(uint32_t length) {
   return length == 1 ? 2 : length;
-}
-
-bool Succeeded(bool accepted, uint32_t last_error, uint8_t scsi_status) {
-  return accepted && last_error == 0 && scsi_status == kScsiStatusGood;
 }
 
 }  // namespace
@@ -58,59 +35,50 @@ uint32_t PassThroughOutTimeout(const uint8_t* cdb, int cdb_length) {
 
 int PassThroughIn(const char* path, const uint8_t* cdb, int cdb_length, uint8_t* buffer, int length,
                   int* transferred) {
-  if (length < 0 || cdb_length < 1 || cdb_length > 16) return 0;
-  std::unique_ptr<ScsiDevice> device = ActiveScsiHost().Open(path, ShareMode::ReadWrite);
-  if (!device) return 0;
+  if (length < 0 || cdb_length < 1 || cdb_length > static_cast<int>(kMaxCdbLength)) return 0;
+  ScsiOpen opened = ActiveScsiHost().Open(path, ShareMode::ReadWrite);
+  if (!opened.device) return 0;
 
   const uint32_t transfer_length = TransferLength(static_cast<uint32_t>(length));
-  RequestBlock block;
-  if (!block.Make()) return 0;
-  ScsiPassThroughDirect& request = block.request();
-  FillRequest(request, cdb, cdb_length, kScsiIoctlDataIn, transfer_length, kTimeoutIn);
+  ScsiRequest request =
+      MakeRequest(cdb, cdb_length, ScsiDirection::FromDevice, transfer_length, kTimeoutIn);
 
   AlignedBuffer data;
   if (transfer_length != 0) {
     if (!data.Allocate(transfer_length)) return 0;
-    request.DataBuffer = data.data();
+    request.data = data.data();
   }
 
-  uint32_t last_error = 0;
-  const bool accepted = device->Send(request, last_error);
+  const ScsiResult result = opened.device->Send(request);
 
   // Copied whatever the outcome: what the device did not deliver reaches the caller as zeros.
   if (length > 0) std::memcpy(buffer, data.data(), static_cast<std::size_t>(length));
-  if (transferred) *transferred = static_cast<int>(request.DataTransferLength);
-  const uint8_t scsi_status = request.ScsiStatus;
-  device.reset();
-  return Succeeded(accepted, last_error, scsi_status) ? 1 : 0;
+  if (transferred) *transferred = static_cast<int>(result.transferred);
+  opened.device.reset();
+  return result.ok() ? 1 : 0;
 }
 
 int PassThroughOut(const char* path, const uint8_t* cdb, int cdb_length, const uint8_t* data,
                    uint32_t length, int* transferred) {
-  if (cdb_length < 1 || cdb_length > 16) return 0;
-  std::unique_ptr<ScsiDevice> device = ActiveScsiHost().Open(path, ShareMode::Exclusive);
-  if (!device) return 0;
+  if (cdb_length < 1 || cdb_length > static_cast<int>(kMaxCdbLength)) return 0;
+  ScsiOpen opened = ActiveScsiHost().Open(path, ShareMode::Exclusive);
+  if (!opened.device) return 0;
 
   const uint32_t transfer_length = TransferLength(length);
-  RequestBlock block;
-  if (!block.Make()) return 0;
-  ScsiPassThroughDirect& request = block.request();
-  FillRequest(request, cdb, cdb_length, kScsiIoctlDataOut, transfer_length,
-              PassThroughOutTimeout(cdb, cdb_length));
+  ScsiRequest request = MakeRequest(cdb, cdb_length, ScsiDirection::ToDevice, transfer_length,
+                                    PassThroughOutTimeout(cdb, cdb_length));
 
   AlignedBuffer buffer;
   if (transfer_length != 0) {
     if (!buffer.Allocate(transfer_length)) return 0;
     if (data && length > 0) std::memcpy(buffer.data(), data, length);
-    request.DataBuffer = buffer.data();
+    request.data = buffer.data();
   }
 
-  uint32_t last_error = 0;
-  const bool accepted = device->Send(request, last_error);
-  if (transferred) *transferred = static_cast<int>(request.DataTransferLength);
-  const uint8_t scsi_status = request.ScsiStatus;
-  device.reset();
-  return Succeeded(accepted, last_error, scsi_status) ? 1 : 0;
+  const ScsiResult result = opened.device->Send(request);
+  if (transferred) *transferred = static_cast<int>(result.transferred);
+  opened.device.reset();
+  return result.ok() ? 1 : 0;
 }
 
 }  // namespace qvb

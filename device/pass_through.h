@@ -5,8 +5,6 @@
 
 namespace qvb {
 
-constexpr uint32_t kPassThroughRequestBlockSize = 1068;  // the request and 1024 zero bytes
-constexpr uint32_t kSenseInfoOffset = 48;
 constexpr uint32_t kTimeoutIn = 10;
 constexpr uint32_t kTimeoutOut = 50;
 constexpr uint32_t kTimeoutOutLong = 100;

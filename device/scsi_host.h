@@ -2,33 +2,57 @@
 // One implementation per host (device/win32, device/linux) and the virtual bridge for tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
 namespace qvb {
 
-// Field for field the platform's SCSI_PASS_THROUGH_DIRECT; on i686 Windows it is the very
-// layout (44 bytes, DataBuffer at 20, SenseInfoOffset at 24, Cdb at 28).
-struct ScsiPassThroughDirect {
-  uint16_t Length;
-  uint8_t ScsiStatus;
-  uint8_t PathId;
-  uint8_t TargetId;
-  uint8_t Lun;
-  uint8_t CdbLength;
-  uint8_t SenseInfoLength;
-  uint8_t DataIn;  // 1: data from the device, 0: data to the device
-  uint32_t DataTransferLength;
-  uint32_t TimeOutValue;  // seconds
-  void* DataBuffer;
-  uint32_t SenseInfoOffset;
-  uint8_t Cdb[16];
+// Which way the data of a command goes. A request with a transfer length of 0 has no data phase
+// whichever way it points; the direction still tells the host what kind of command it is.
+enum class ScsiDirection : uint8_t {
+  FromDevice,
+  ToDevice,
 };
 
-constexpr uint8_t kScsiIoctlDataOut = 0;
-constexpr uint8_t kScsiIoctlDataIn = 1;
+constexpr std::size_t kMaxCdbLength = 16;
+
+// One command block with its optional data phase, as the transport hands it to a host.
+struct ScsiRequest {
+  ScsiDirection direction = ScsiDirection::FromDevice;
+  uint8_t cdb[kMaxCdbLength] = {};
+  uint8_t cdb_length = 0;
+  void* data = nullptr;  // the aligned transfer buffer; null when transfer_length is 0
+  uint32_t transfer_length = 0;
+  uint32_t timeout_seconds = 0;
+};
+
 constexpr uint8_t kScsiStatusGood = 0x00;
 constexpr uint8_t kScsiStatusCheckCondition = 0x02;
+
+// How an open or a request ended.
+enum class ScsiOutcome : uint8_t {
+  Done,        // carried out and the device answered GOOD (an open: the device is open)
+  ScsiStatus,  // the device ended the command with another status (`scsi_status`)
+  OsError,     // the system failed the open or the request (`os_error`, the system's code)
+  Permission,  // the system refused for lack of rights (`os_error`, the system's code)
+};
+
+struct ScsiResult {
+  ScsiOutcome outcome = ScsiOutcome::Done;
+  uint8_t scsi_status = kScsiStatusGood;  // the device's status as the system reported it
+  uint32_t os_error = 0;
+  uint32_t transferred = 0;  // bytes moved as the system reports them, also after a failure
+
+  bool ok() const { return outcome == ScsiOutcome::Done; }
+
+  static ScsiResult Fail(ScsiOutcome outcome, uint32_t os_error) {
+    ScsiResult result;
+    result.outcome = outcome;
+    result.os_error = os_error;
+    return result;
+  }
+};
 
 enum class ShareMode {
   ReadWrite,  // others may open the device for reading and writing too
@@ -39,16 +63,25 @@ enum class ShareMode {
 class ScsiDevice {
  public:
   virtual ~ScsiDevice() = default;
-  // Sends the request in place. Returns whether the platform accepted it; `last_error` is
-  // the platform's error code read right after the call (0 when none is pending).
-  virtual bool Send(ScsiPassThroughDirect& request, uint32_t& last_error) = 0;
+  // Carries out one request; the data phase goes through `request.data`.
+  virtual ScsiResult Send(const ScsiRequest& request) = 0;
+};
+
+// An open that succeeded (a device, result Done) or failed (no device, and why).
+struct ScsiOpen {
+  std::unique_ptr<ScsiDevice> device;
+  ScsiResult result;
+
+  static ScsiOpen Failed(ScsiOutcome outcome, uint32_t os_error) {
+    return {nullptr, ScsiResult::Fail(outcome, os_error)};
+  }
 };
 
 class ScsiHost {
  public:
   virtual ~ScsiHost() = default;
-  // Opens an existing device for reading and writing. Null when it cannot be opened.
-  virtual std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) = 0;
+  // Opens an existing device for reading and writing.
+  virtual ScsiOpen Open(const char* path, ShareMode share) = 0;
 };
 
 // The host in use (see device/seams.h).

@@ -10,7 +10,10 @@ namespace {
 
 class NoScsiHost : public ScsiHost {
  public:
-  std::unique_ptr<ScsiDevice> Open(const char*, ShareMode) override { return nullptr; }
+  // As for a path that names nothing (ENOENT, ERROR_FILE_NOT_FOUND).
+  ScsiOpen Open(const char*, ShareMode) override {
+    return ScsiOpen::Failed(ScsiOutcome::OsError, 2);
+  }
 };
 
 class NoDiskInterfaces : public DiskInterfaces {

@@ -13,6 +13,7 @@ namespace qvb::fuzz {
 namespace {
 
 constexpr uint32_t kPendingError = 1117;  // ERROR_IO_DEVICE
+constexpr uint32_t kDeviceGone = 2;       // ERROR_FILE_NOT_FOUND
 
 uint32_t Get24(const uint8_t* at) {
   return (uint32_t{at[0]} << 16) | (uint32_t{at[1]} << 8) | at[2];
@@ -21,9 +22,7 @@ uint32_t Get24(const uint8_t* at) {
 class OpenDevice : public ScsiDevice {
  public:
   explicit OpenDevice(InputDevice& device) : device_(device) {}
-  bool Send(ScsiPassThroughDirect& request, uint32_t& last_error) override {
-    return device_.Send(request, last_error);
-  }
+  ScsiResult Send(const ScsiRequest& request) override { return device_.Send(request); }
 
  private:
   InputDevice& device_;
@@ -59,42 +58,44 @@ std::size_t Input::TakeInto(uint8_t* dest, std::size_t count) {
   return n;
 }
 
-std::unique_ptr<ScsiDevice> InputDevice::Open(const char*, ShareMode) {
+ScsiOpen InputDevice::Open(const char*, ShareMode) {
   ++opens_;
   if (closed_) {
     ++opens_after_close_;
-    return nullptr;
+    return ScsiOpen::Failed(ScsiOutcome::OsError, kDeviceGone);
   }
   uint8_t next = 0;
-  if (!input_.Peek(next)) return nullptr;  // used up: the device is gone
+  // Used up: the device is gone.
+  if (!input_.Peek(next)) return ScsiOpen::Failed(ScsiOutcome::OsError, kDeviceGone);
   if (next == kOpenFails) {
     input_.Take();
-    return nullptr;
+    return ScsiOpen::Failed(ScsiOutcome::OsError, kDeviceGone);
   }
-  return std::make_unique<OpenDevice>(*this);
+  return {std::make_unique<OpenDevice>(*this), {}};
 }
 
-bool InputDevice::Send(ScsiPassThroughDirect& request, uint32_t& last_error) {
+ScsiResult InputDevice::Send(const ScsiRequest& request) {
+  const bool data_in = request.direction == ScsiDirection::FromDevice;
   SeenRequest seen;
-  seen.cdb_length = request.CdbLength;
-  std::memcpy(seen.cdb, request.Cdb, sizeof seen.cdb);
-  seen.data_in = request.DataIn;
-  seen.transfer_length = request.DataTransferLength;
+  seen.cdb_length = request.cdb_length;
+  std::memcpy(seen.cdb, request.cdb, sizeof seen.cdb);
+  seen.data_in = data_in ? 1 : 0;
+  seen.transfer_length = request.transfer_length;
 
   // What the transport promises every request: a buffer exactly when there is a data phase.
-  Require((request.DataTransferLength == 0) == (request.DataBuffer == nullptr),
+  Require((request.transfer_length == 0) == (request.data == nullptr),
           "a data buffer goes with a nonzero transfer length");
-  Require(request.CdbLength >= 6 && request.CdbLength <= 16, "command block length");
+  Require(request.cdb_length >= 6 && request.cdb_length <= 16, "command block length");
 
   const uint8_t status = input_.Take(kStatusCheckCondition);
-  last_error = 0;
-  request.ScsiStatus = kScsiStatusGood;
-  auto* buffer = static_cast<uint8_t*>(request.DataBuffer);
-  const uint32_t length = request.DataTransferLength;
-  const uint8_t* cdb = request.Cdb;
-  const bool buffer0 = request.CdbLength == 10 && cdb[2] == 0;
+  ScsiResult result;
+  result.transferred = request.transfer_length;
+  auto* buffer = static_cast<uint8_t*>(request.data);
+  const uint32_t length = request.transfer_length;
+  const uint8_t* cdb = request.cdb;
+  const bool buffer0 = request.cdb_length == 10 && cdb[2] == 0;
 
-  if (request.DataIn) {
+  if (data_in) {
     uint32_t delivered = 0;
     const bool echo =
         (status & kEcho) != 0 && buffer0 && cdb[0] == kOpReadBuffer && cdb[1] == kBufferModeVendor;
@@ -105,13 +106,13 @@ bool InputDevice::Send(ScsiPassThroughDirect& request, uint32_t& last_error) {
         if (delivered > 0) std::memcpy(buffer, memory_.data() + offset, delivered);
       }
       seen.echoed = true;
-      request.DataTransferLength = delivered;
+      result.transferred = delivered;
     } else {
       const uint8_t code = input_.Take(0);
       const uint32_t wanted = code >= kLengthLying ? length : std::min<uint32_t>(code, length);
       if (wanted > 0) input_.TakeInto(buffer, wanted);
       delivered = wanted;  // what the input lacked arrives as the transport's zeros
-      request.DataTransferLength = code == kLengthLying ? length + 0x10000 : delivered;
+      result.transferred = code == kLengthLying ? length + 0x10000 : delivered;
     }
   } else if (buffer0 && cdb[0] == kOpWriteBuffer && cdb[1] == kBufferModeMicrocodeDeferred &&
              buffer != nullptr) {
@@ -125,17 +126,18 @@ bool InputDevice::Send(ScsiPassThroughDirect& request, uint32_t& last_error) {
 
   switch (status & 0x03) {
     case kStatusCheckCondition:
-      request.ScsiStatus = kScsiStatusCheckCondition;
-      return true;
+      result.outcome = ScsiOutcome::ScsiStatus;
+      result.scsi_status = kScsiStatusCheckCondition;
+      break;
     case kStatusRejected:
-      last_error = kPendingError;
-      return false;
     case kStatusErrorPending:
-      last_error = kPendingError;
-      return true;
+      result.outcome = ScsiOutcome::OsError;
+      result.os_error = kPendingError;
+      break;
     default:
-      return true;
+      break;
   }
+  return result;
 }
 
 Installed::Installed(ScsiHost* host, QuietSystem* system, DiskInterfaces* disks,

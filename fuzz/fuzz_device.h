@@ -76,8 +76,8 @@ class InputDevice : public ScsiHost {
  public:
   explicit InputDevice(Input& input) : input_(input), memory_(kDeviceMemorySize, 0xFF) {}
 
-  std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override;
-  bool Send(ScsiPassThroughDirect& request, uint32_t& last_error);
+  ScsiOpen Open(const char* path, ShareMode share) override;
+  ScsiResult Send(const ScsiRequest& request);
 
   const std::vector<SeenRequest>& requests() const { return requests_; }
   const std::vector<uint8_t>& memory() const { return memory_; }

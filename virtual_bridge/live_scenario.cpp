@@ -54,7 +54,7 @@ bool LiveScenario::Refresh() {
   return true;
 }
 
-std::unique_ptr<ScsiDevice> LiveScenario::Open(const char* path, ShareMode share) {
+ScsiOpen LiveScenario::Open(const char* path, ShareMode share) {
   if (open_delay_ms_ != 0) System().Sleep(open_delay_ms_);
   return bridge_.Open(path, share);
 }

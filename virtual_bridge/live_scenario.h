@@ -35,7 +35,7 @@ class LiveScenario : public ScsiHost, public DiskInterfaces {
   bool Refresh();
 
   // ScsiHost and DiskInterfaces: the bridge's, with a Refresh before every walk.
-  std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override;
+  ScsiOpen Open(const char* path, ShareMode share) override;
   std::unique_ptr<DiskInterfaceWalk> Walk() override;
   const char* BusText(const char* device_path) override { return bridge_.BusText(device_path); }
   std::string SerialNumber(const char* device_path) override {

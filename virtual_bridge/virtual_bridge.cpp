@@ -7,6 +7,10 @@
 namespace qvb::virt {
 namespace {
 
+// System error codes the model reports (the Windows values, as the bridge's own host is).
+constexpr uint32_t kNoSuchDevice = 2;     // ERROR_FILE_NOT_FOUND
+constexpr uint32_t kGeneralFailure = 31;  // ERROR_GEN_FAILURE
+
 bool SamePath(const std::string& a, const char* b) {
   const std::size_t length = std::strlen(b);
   if (a.size() != length) return false;
@@ -27,8 +31,8 @@ class VirtualDevice : public ScsiDevice {
  public:
   VirtualDevice(VirtualBridge& bridge, std::size_t index, ShareMode share)
       : bridge_(bridge), index_(index), share_(share) {}
-  bool Send(ScsiPassThroughDirect& request, uint32_t& last_error) override {
-    return bridge_.Handle(index_, share_, request, last_error);
+  ScsiResult Send(const ScsiRequest& request) override {
+    return bridge_.Handle(index_, share_, request);
   }
 
  private:
@@ -59,9 +63,9 @@ class VirtualWalk : public DiskInterfaceWalk {
 };
 
 // Copies a reply into the data-in buffer, never more than the transfer asked for.
-uint32_t Deliver(ScsiPassThroughDirect& request, const uint8_t* reply, std::size_t size) {
-  const std::size_t n = std::min<std::size_t>(size, request.DataTransferLength);
-  if (n > 0 && request.DataBuffer) std::memcpy(request.DataBuffer, reply, n);
+uint32_t Deliver(const ScsiRequest& request, const uint8_t* reply, std::size_t size) {
+  const std::size_t n = std::min<std::size_t>(size, request.transfer_length);
+  if (n > 0 && request.data) std::memcpy(request.data, reply, n);
   return static_cast<uint32_t>(n);
 }
 
@@ -156,22 +160,22 @@ std::unique_ptr<DiskInterfaceWalk> VirtualBridge::Walk() {
   return std::make_unique<VirtualWalk>(devices_);
 }
 
-std::unique_ptr<ScsiDevice> VirtualBridge::Open(const char* path, ShareMode share) {
+ScsiOpen VirtualBridge::Open(const char* path, ShareMode share) {
   for (std::size_t i = 0; i < devices_.size(); ++i) {
     if (!SamePath(devices_[i].path, path)) continue;
     for (const auto& fault : faults_) {
       if (fault.kind != FaultKind::Vanish) continue;
       if (!fault.path.empty() && !SamePath(fault.path, path)) continue;
-      if (static_cast<int>(requests_.size()) >= fault.from_request) return nullptr;
+      if (static_cast<int>(requests_.size()) >= fault.from_request)
+        return ScsiOpen::Failed(ScsiOutcome::OsError, kNoSuchDevice);
     }
     ++opens_;
-    return std::make_unique<VirtualDevice>(*this, i, share);
+    return {std::make_unique<VirtualDevice>(*this, i, share), {}};
   }
-  return nullptr;
+  return ScsiOpen::Failed(ScsiOutcome::OsError, kNoSuchDevice);
 }
 
-bool VirtualBridge::Handle(std::size_t index, ShareMode share, ScsiPassThroughDirect& request,
-                           uint32_t& last_error) {
+ScsiResult VirtualBridge::Handle(std::size_t index, ShareMode share, const ScsiRequest& request) {
   if (loader_.size() < devices_.size()) loader_.resize(devices_.size());
   if (status_reads_.size() < devices_.size()) status_reads_.resize(devices_.size(), 0);
   if (fault_hits_.size() < faults_.size()) fault_hits_.resize(faults_.size(), 0);
@@ -179,15 +183,17 @@ bool VirtualBridge::Handle(std::size_t index, ShareMode share, ScsiPassThroughDi
 
   Request record;
   record.path = model.path;
-  record.cdb.assign(request.Cdb, request.Cdb + std::min<int>(request.CdbLength, 16));
-  record.data_in = request.DataIn;
-  record.transfer_length = request.DataTransferLength;
-  record.timeout = request.TimeOutValue;
-  record.has_buffer = request.DataBuffer != nullptr;
+  record.cdb.assign(request.cdb,
+                    request.cdb + std::min<std::size_t>(request.cdb_length, kMaxCdbLength));
+  const bool data_in = request.direction == ScsiDirection::FromDevice;
+  record.data_in = data_in ? 1 : 0;
+  record.transfer_length = request.transfer_length;
+  record.timeout = request.timeout_seconds;
+  record.has_buffer = request.data != nullptr;
   record.share = share;
-  if (!request.DataIn && request.DataBuffer && request.DataTransferLength)
-    record.data_out.assign(static_cast<uint8_t*>(request.DataBuffer),
-                           static_cast<uint8_t*>(request.DataBuffer) + request.DataTransferLength);
+  if (!data_in && request.data && request.transfer_length)
+    record.data_out.assign(static_cast<uint8_t*>(request.data),
+                           static_cast<uint8_t*>(request.data) + request.transfer_length);
   const int request_index = static_cast<int>(requests_.size());
   const std::string name = CommandName(record.cdb);
 
@@ -205,49 +211,47 @@ bool VirtualBridge::Handle(std::size_t index, ShareMode share, ScsiPassThroughDi
     break;
   }
 
-  last_error = 0;
-  request.ScsiStatus = kScsiStatusGood;
   uint32_t delivered = 0;
   bool good = true;
   if (hit && hit->kind == FaultKind::PlatformError) {
-    last_error = 31;  // ERROR_GEN_FAILURE
-    request.DataTransferLength = 0;
     record.succeeded = false;
     requests_.push_back(std::move(record));
-    return false;
+    return ScsiResult::Fail(ScsiOutcome::OsError, kGeneralFailure);
   }
   if (hit && hit->kind == FaultKind::CheckCondition) {
     good = false;
   } else {
     good = Answer(model, index, record.cdb, request, delivered);
   }
-  if (good && hit && request.DataIn && request.DataBuffer) {
+  if (good && hit && data_in && request.data) {
     if (hit->kind == FaultKind::ShortReply) {
       const uint32_t keep = std::min<uint32_t>(delivered, static_cast<uint32_t>(hit->short_length));
-      std::memset(static_cast<uint8_t*>(request.DataBuffer) + keep, 0,
-                  request.DataTransferLength - keep);
+      std::memset(static_cast<uint8_t*>(request.data) + keep, 0, request.transfer_length - keep);
       delivered = keep;
     } else if (hit->kind == FaultKind::CorruptData && delivered > 0) {
-      static_cast<uint8_t*>(request.DataBuffer)[0] ^= 0xFF;
+      static_cast<uint8_t*>(request.data)[0] ^= 0xFF;
     }
   }
+  ScsiResult result;
   if (!good) {
-    request.ScsiStatus = kScsiStatusCheckCondition;
+    result.outcome = ScsiOutcome::ScsiStatus;
+    result.scsi_status = kScsiStatusCheckCondition;
     delivered = 0;
   }
-  if (request.DataIn) request.DataTransferLength = delivered;
+  // A data-out request reports its whole length, as the system leaves it.
+  result.transferred = data_in ? delivered : request.transfer_length;
   record.succeeded = good;
   requests_.push_back(std::move(record));
-  return true;
+  return result;
 }
 
 bool VirtualBridge::Answer(DeviceModel& model, std::size_t index, const std::vector<uint8_t>& cdb,
-                           ScsiPassThroughDirect& request, uint32_t& delivered) {
+                           const ScsiRequest& request, uint32_t& delivered) {
   const std::string name = CommandName(cdb);
   LoaderState& loader = loader_[index];
   const bool loader_mode = model.info && (*model.info)[6] == 0;
-  auto* out = static_cast<const uint8_t*>(request.DataBuffer);
-  const uint32_t length = request.DataTransferLength;
+  auto* out = static_cast<const uint8_t*>(request.data);
+  const uint32_t length = request.transfer_length;
 
   if (name == "inquiry") {
     if (!model.inquiry_ok) return false;

@@ -93,7 +93,7 @@ class VirtualBridge : public ScsiHost, public DiskInterfaces {
   VirtualBridge() = default;
   explicit VirtualBridge(std::vector<DeviceModel> devices) : devices_(std::move(devices)) {}
 
-  std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override;
+  ScsiOpen Open(const char* path, ShareMode share) override;
 
   // DiskInterfaces: a walk over the devices as they stand when it starts; null while the list
   // is made unavailable. A device's path is its own bus text.
@@ -118,12 +118,11 @@ class VirtualBridge : public ScsiHost, public DiskInterfaces {
   int opens() const { return opens_; }
 
   // Handles one request for the device at `index`; used by the open device.
-  bool Handle(std::size_t index, ShareMode share, ScsiPassThroughDirect& request,
-              uint32_t& last_error);
+  ScsiResult Handle(std::size_t index, ShareMode share, const ScsiRequest& request);
 
  private:
   bool Answer(DeviceModel& model, std::size_t index, const std::vector<uint8_t>& cdb,
-              ScsiPassThroughDirect& request, uint32_t& delivered);
+              const ScsiRequest& request, uint32_t& delivered);
 
   std::vector<DeviceModel> devices_;
   std::vector<Fault> faults_;

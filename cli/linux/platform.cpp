@@ -1,7 +1,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -17,14 +16,6 @@ bool HasDevicePrivileges() {
 const char* PrivilegeNote() {
   static const std::string note = std::string(kRawIoPrivilegeText) + " Run the command with sudo.";
   return note.c_str();
-}
-
-uint32_t LastOpenError() {
-  return static_cast<uint32_t>(errno);
-}
-
-bool IsPermissionError(uint32_t code) {
-  return code == EACCES || code == EPERM;
 }
 
 bool IsTerminal(int stream) {

@@ -18,14 +18,6 @@ const char* PrivilegeNote() {
   return note.c_str();
 }
 
-uint32_t LastOpenError() {
-  return GetLastError();
-}
-
-bool IsPermissionError(uint32_t code) {
-  return code == ERROR_ACCESS_DENIED;
-}
-
 bool IsTerminal(int stream) {
   return _isatty(stream) != 0;
 }

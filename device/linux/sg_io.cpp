@@ -19,6 +19,16 @@ class RealSyscalls : public SgSyscalls {
   void Close(int fd) override { ::close(fd); }
 };
 
+uint32_t ErrnoCode(int error) {
+  return static_cast<uint32_t>(error != 0 ? error : EIO);
+}
+
+// EACCES and EPERM are the kernel's "not allowed": no rights to the node, or no CAP_SYS_RAWIO
+// for a command that the sg driver keeps for privileged callers.
+ScsiOutcome ErrnoOutcome(int error) {
+  return error == EACCES || error == EPERM ? ScsiOutcome::Permission : ScsiOutcome::OsError;
+}
+
 class SgDevice : public ScsiDevice {
  public:
   SgDevice(SgSyscalls& syscalls, int fd) : syscalls_(syscalls), fd_(fd) {}
@@ -26,39 +36,50 @@ class SgDevice : public ScsiDevice {
   SgDevice(const SgDevice&) = delete;
   SgDevice& operator=(const SgDevice&) = delete;
 
-  bool Send(ScsiPassThroughDirect& request, uint32_t& last_error) override {
+  ScsiResult Send(const ScsiRequest& request) override {
     sg_io_hdr_t header;
     std::memset(&header, 0, sizeof header);
+    uint8_t cdb[kMaxCdbLength];
+    std::memcpy(cdb, request.cdb, sizeof cdb);
     header.interface_id = 'S';
-    header.cmd_len = request.CdbLength;
-    header.cmdp = request.Cdb;
-    header.dxfer_len = request.DataTransferLength;
-    header.dxferp = request.DataBuffer;
-    if (request.DataTransferLength == 0 || request.DataBuffer == nullptr) {
+    header.cmd_len = request.cdb_length;
+    header.cmdp = cdb;
+    if (request.transfer_length == 0 || request.data == nullptr) {
       header.dxfer_direction = SG_DXFER_NONE;
       header.dxfer_len = 0;
       header.dxferp = nullptr;
     } else {
-      header.dxfer_direction = request.DataIn ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+      header.dxfer_direction =
+          request.direction == ScsiDirection::FromDevice ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+      header.dxfer_len = request.transfer_length;
+      header.dxferp = request.data;
     }
-    header.timeout = request.TimeOutValue * 1000u;
+    header.timeout = request.timeout_seconds * 1000u;
     header.mx_sb_len = 0;  // no automatic sense data
     header.sbp = nullptr;
 
-    const int rc = syscalls_.Ioctl(fd_, &header);
-    last_error = rc == 0 ? 0 : static_cast<uint32_t>(errno ? errno : EIO);
-    if (rc != 0) return false;
-    request.ScsiStatus = header.status;
-    // The kernel's host and driver status are this host's "error pending".
-    if (header.host_status != 0 || header.driver_status != 0) {
-      last_error =
-          0x10000u | (static_cast<uint32_t>(header.host_status) << 8) | header.driver_status;
+    if (syscalls_.Ioctl(fd_, &header) != 0) {
+      // Refused before anything reached the device: the length stands as it was asked.
+      const int error = errno;
+      ScsiResult refused = ScsiResult::Fail(ErrnoOutcome(error), ErrnoCode(error));
+      refused.transferred = request.transfer_length;
+      return refused;
     }
-    const int resid = header.resid < 0 ? 0 : header.resid;
-    const uint32_t residue = static_cast<uint32_t>(resid);
-    request.DataTransferLength =
-        residue < request.DataTransferLength ? request.DataTransferLength - residue : 0;
-    return true;
+    ScsiResult result;
+    result.scsi_status = header.status;
+    // The residue is the kernel's word: one beyond the length counts as nothing moved, a
+    // negative one as nothing missing.
+    const uint32_t residue = header.resid < 0 ? 0 : static_cast<uint32_t>(header.resid);
+    result.transferred = residue < request.transfer_length ? request.transfer_length - residue : 0;
+    if (header.host_status != 0 || header.driver_status != 0) {
+      // The transport or the driver failed the command: an error of the system.
+      result.outcome = ScsiOutcome::OsError;
+      result.os_error =
+          0x10000u | (static_cast<uint32_t>(header.host_status) << 8) | header.driver_status;
+    } else if (header.status != kScsiStatusGood) {
+      result.outcome = ScsiOutcome::ScsiStatus;
+    }
+    return result;
   }
 
  private:
@@ -82,10 +103,13 @@ int SgOpenFlags(ShareMode share) {
   return flags;
 }
 
-std::unique_ptr<ScsiDevice> SgScsiHost::Open(const char* path, ShareMode share) {
+ScsiOpen SgScsiHost::Open(const char* path, ShareMode share) {
   const int fd = syscalls_.Open(path, SgOpenFlags(share));
-  if (fd < 0) return nullptr;
-  return std::make_unique<SgDevice>(syscalls_, fd);
+  if (fd < 0) {
+    const int error = errno;
+    return ScsiOpen::Failed(ErrnoOutcome(error), ErrnoCode(error));
+  }
+  return {std::make_unique<SgDevice>(syscalls_, fd), {}};
 }
 
 }  // namespace qvb::linux_host

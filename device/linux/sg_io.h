@@ -25,11 +25,11 @@ SgSyscalls& RealSgSyscalls();
 // O_EXCL.
 int SgOpenFlags(ShareMode share);
 
-// Translates a pass-through request into an sg_io_hdr and back.
+// Translates a request into an sg_io_hdr and the kernel's answer into a result.
 class SgScsiHost : public ScsiHost {
  public:
   explicit SgScsiHost(SgSyscalls& syscalls) : syscalls_(syscalls) {}
-  std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override;
+  ScsiOpen Open(const char* path, ShareMode share) override;
 
  private:
   SgSyscalls& syscalls_;

@@ -3,6 +3,9 @@
 #include <ntddscsi.h>
 
 #include <cstddef>
+#include <cstring>
+
+#include "device/aligned_buffer.h"
 
 #include "device/platform_host.h"
 
@@ -26,9 +29,34 @@ static_assert(offsetof(ScsiPassThroughDirect, DataBuffer) == 20);
 static_assert(offsetof(ScsiPassThroughDirect, SenseInfoOffset) == 24);
 static_assert(offsetof(ScsiPassThroughDirect, Cdb) == 28);
 #endif
+static_assert(sizeof(ScsiPassThroughDirect) <= kPassThroughRequestBlockSize);
 static_assert(IOCTL_SCSI_PASS_THROUGH_DIRECT == kIoctlScsiPassThroughDirect);
 
 namespace {
+
+// ERROR_ACCESS_DENIED is the system's "not allowed": the program runs without administrator
+// rights, or another process holds the disk.
+ScsiOutcome ErrorOutcome(DWORD error) {
+  return error == ERROR_ACCESS_DENIED ? ScsiOutcome::Permission : ScsiOutcome::OsError;
+}
+
+void FillRequest(ScsiPassThroughDirect& r, const ScsiRequest& request) {
+  r.Length = static_cast<uint16_t>(sizeof(ScsiPassThroughDirect));
+  r.ScsiStatus = 0;
+  r.PathId = 0;
+  r.TargetId = 1;
+  r.Lun = 0;
+  r.CdbLength = request.cdb_length;
+  r.SenseInfoLength = 0;
+  r.DataIn = request.direction == ScsiDirection::FromDevice ? kScsiIoctlDataIn : kScsiIoctlDataOut;
+  r.DataTransferLength = request.transfer_length;
+  r.TimeOutValue = request.timeout_seconds;
+  r.DataBuffer = request.transfer_length != 0 ? request.data : nullptr;
+  r.SenseInfoOffset = kSenseInfoOffset;
+  const std::size_t copied =
+      request.cdb_length < kMaxCdbLength ? request.cdb_length : kMaxCdbLength;
+  std::memcpy(r.Cdb, request.cdb, copied);
+}
 
 class PassThroughDevice : public ScsiDevice {
  public:
@@ -37,13 +65,33 @@ class PassThroughDevice : public ScsiDevice {
   PassThroughDevice(const PassThroughDevice&) = delete;
   PassThroughDevice& operator=(const PassThroughDevice&) = delete;
 
-  bool Send(ScsiPassThroughDirect& request, uint32_t& last_error) override {
-    const DWORD size = static_cast<DWORD>(sizeof request);
+  ScsiResult Send(const ScsiRequest& request) override {
+    // The request lives at the start of its own aligned, zero-filled block.
+    AlignedBuffer block;
+    if (!block.Allocate(kPassThroughRequestBlockSize))
+      return ScsiResult::Fail(ScsiOutcome::OsError, ERROR_NOT_ENOUGH_MEMORY);
+    auto& r = *reinterpret_cast<ScsiPassThroughDirect*>(block.data());
+    FillRequest(r, request);
+
+    const DWORD size = static_cast<DWORD>(sizeof r);
     DWORD returned = 0;
-    const BOOL accepted = api_.DeviceIoControl(handle_, kIoctlScsiPassThroughDirect, &request, size,
-                                               &request, size, &returned, nullptr);
-    last_error = api_.GetLastError();
-    return accepted != FALSE;
+    const BOOL accepted = api_.DeviceIoControl(handle_, kIoctlScsiPassThroughDirect, &r, size, &r,
+                                               size, &returned, nullptr);
+    const DWORD last_error = api_.GetLastError();
+
+    ScsiResult result;
+    result.scsi_status = r.ScsiStatus;
+    result.transferred = r.DataTransferLength;  // as the system left it, also after a failure
+    if (!accepted) {
+      result.outcome = ErrorOutcome(last_error);
+      result.os_error = last_error;
+    } else if (last_error != 0) {
+      result.outcome = ScsiOutcome::OsError;
+      result.os_error = last_error;
+    } else if (r.ScsiStatus != kScsiStatusGood) {
+      result.outcome = ScsiOutcome::ScsiStatus;
+    }
+    return result;
   }
 
  private:
@@ -62,11 +110,14 @@ DWORD ShareFlags(ShareMode share) {
   return share == ShareMode::ReadWrite ? (FILE_SHARE_READ | FILE_SHARE_WRITE) : 0;
 }
 
-std::unique_ptr<ScsiDevice> PassThroughHost::Open(const char* path, ShareMode share) {
+ScsiOpen PassThroughHost::Open(const char* path, ShareMode share) {
   const HANDLE handle = api_.CreateFileA(path, GENERIC_READ | GENERIC_WRITE, ShareFlags(share),
                                          nullptr, OPEN_EXISTING, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return nullptr;
-  return std::make_unique<PassThroughDevice>(api_, handle);
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+    const DWORD error = api_.GetLastError();
+    return ScsiOpen::Failed(ErrorOutcome(error), error);
+  }
+  return {std::make_unique<PassThroughDevice>(api_, handle), {}};
 }
 
 }  // namespace qvb::win32_host

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "app/toolkit/headless/headless_toolkit.h"
 #include "device/bridge_commands.h"
 #include "device/enumeration.h"
+#include "device/guarded_scsi_host.h"
 #include "device/identification.h"
 #include "device/linux/disk_interfaces_linux.h"
 #include "firmware/update.h"
@@ -33,67 +35,62 @@ uint32_t Get24(const uint8_t* at) {
 }
 
 // The virtual bridge, with every answer written down as the input device would read it.
-class Recorder : public ScsiHost {
+class Recorder : public GuardedScsiHost {
  public:
   Recorder(virt::VirtualBridge& bridge, std::vector<uint8_t>& out)
-      : bridge_(bridge), out_(out), memory_(kDeviceMemorySize, 0xFF) {}
-
-  std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override {
-    std::unique_ptr<ScsiDevice> inner = bridge_.Open(path, share);
-    if (!inner) {
-      out_.push_back(kOpenFails);
-      return nullptr;
-    }
-    return std::make_unique<Device>(*this, std::move(inner));
+      : GuardedScsiHost(bridge), out_(out), memory_(kDeviceMemorySize, 0xFF) {
+    after_open = [this](const char*, ShareMode, const ScsiResult& result) {
+      if (!result.ok()) out_.push_back(kOpenFails);
+    };
+    before_send = [this](const std::string&, const ScsiRequest& request) {
+      Keep(request);
+      return std::optional<ScsiResult>();
+    };
+    after_send = [this](const std::string&, const ScsiRequest& request, const ScsiResult& result) {
+      Answer(request, result);
+    };
   }
 
  private:
-  class Device : public ScsiDevice {
-   public:
-    Device(Recorder& recorder, std::unique_ptr<ScsiDevice> inner)
-        : recorder_(recorder), inner_(std::move(inner)) {}
-    bool Send(ScsiPassThroughDirect& request, uint32_t& last_error) override {
-      return recorder_.Send(*inner_, request, last_error);
-    }
+  static bool Buffer0(const ScsiRequest& request) {
+    return request.cdb_length == 10 && request.cdb[2] == 0;
+  }
 
-   private:
-    Recorder& recorder_;
-    std::unique_ptr<ScsiDevice> inner_;
-  };
-
-  bool Send(ScsiDevice& inner, ScsiPassThroughDirect& request, uint32_t& last_error) {
-    const uint32_t length = request.DataTransferLength;
-    const uint8_t* cdb = request.Cdb;
-    const bool buffer0 = request.CdbLength == 10 && cdb[2] == 0;
-    auto* buffer = static_cast<uint8_t*>(request.DataBuffer);
-    // The input device keeps every piece it is sent, whatever it answers.
-    if (!request.DataIn && buffer0 && cdb[0] == kOpWriteBuffer &&
-        cdb[1] == kBufferModeMicrocodeDeferred && buffer) {
+  // The input device keeps every piece it is sent, whatever it answers.
+  void Keep(const ScsiRequest& request) {
+    const uint8_t* cdb = request.cdb;
+    auto* buffer = static_cast<const uint8_t*>(request.data);
+    if (request.direction == ScsiDirection::ToDevice && Buffer0(request) &&
+        cdb[0] == kOpWriteBuffer && cdb[1] == kBufferModeMicrocodeDeferred && buffer) {
       const uint32_t offset = Get24(&cdb[3]);
       if (offset < memory_.size())
         std::memcpy(memory_.data() + offset, buffer,
-                    std::min<std::size_t>(length, memory_.size() - offset));
+                    std::min<std::size_t>(request.transfer_length, memory_.size() - offset));
     }
-    const bool accepted = inner.Send(request, last_error);
+  }
+
+  void Answer(const ScsiRequest& request, const ScsiResult& result) {
+    const uint32_t length = request.transfer_length;
+    const uint8_t* cdb = request.cdb;
+    auto* buffer = static_cast<const uint8_t*>(request.data);
     uint8_t status = kStatusGood;
-    if (!accepted)
+    if (result.outcome == ScsiOutcome::OsError || result.outcome == ScsiOutcome::Permission)
       status = kStatusRejected;
-    else if (last_error != 0)
-      status = kStatusErrorPending;
-    else if (request.ScsiStatus != kScsiStatusGood)
+    else if (result.outcome == ScsiOutcome::ScsiStatus)
       status = kStatusCheckCondition;
-    if (!request.DataIn) {
+    if (request.direction == ScsiDirection::ToDevice) {
       out_.push_back(status);
-      return accepted;
+      return;
     }
-    const uint32_t delivered = std::min(request.DataTransferLength, length);
-    const bool echo_form = buffer0 && cdb[0] == kOpReadBuffer && cdb[1] == kBufferModeVendor;
+    const uint32_t delivered = std::min(result.transferred, length);
+    const bool echo_form =
+        Buffer0(request) && cdb[0] == kOpReadBuffer && cdb[1] == kBufferModeVendor;
     const uint32_t offset = Get24(&cdb[3]);
     if (echo_form && delivered == length && offset < memory_.size() &&
         length <= memory_.size() - offset &&
         std::memcmp(buffer, memory_.data() + offset, length) == 0) {
       out_.push_back(static_cast<uint8_t>(status | kEcho));
-      return accepted;
+      return;
     }
     out_.push_back(status);
     if (delivered == length || delivered >= kLengthLying) {
@@ -103,10 +100,8 @@ class Recorder : public ScsiHost {
       out_.push_back(static_cast<uint8_t>(delivered));
       out_.insert(out_.end(), buffer, buffer + delivered);
     }
-    return accepted;
   }
 
-  virt::VirtualBridge& bridge_;
   std::vector<uint8_t>& out_;
   std::vector<uint8_t> memory_;
 };

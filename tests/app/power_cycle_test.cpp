@@ -6,8 +6,12 @@
 #include <algorithm>
 #include <functional>
 #include <new>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "app/tform1.h"
+#include "device/guarded_scsi_host.h"
 #include "tests/app/window_rig.h"
 
 namespace qvb {
@@ -175,33 +179,18 @@ TEST_F(PowerCycleTest, FailedUpdateIsFollowedByTheDeferredRefresh) {
 // --- an exception inside the update -------------------------------------------------------------
 
 // The bridge behind a host that runs out of memory at the n-th WRITE BUFFER.
-class ThrowingHost : public ScsiHost {
+class ThrowingHost : public GuardedScsiHost {
  public:
   ThrowingHost(virt::VirtualBridge& bridge, int throw_at_write)
-      : bridge_(bridge), remaining_(throw_at_write) {}
-  std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override {
-    auto inner = bridge_.Open(path, share);
-    if (!inner) return nullptr;
-    return std::make_unique<Device>(*this, std::move(inner));
+      : GuardedScsiHost(bridge), remaining_(throw_at_write) {
+    before_send = [this](const std::string&, const ScsiRequest& request) {
+      const std::vector<uint8_t> cdb(request.cdb, request.cdb + request.cdb_length);
+      if (virt::CommandName(cdb) == "write_buffer" && --remaining_ == 0) throw std::bad_alloc();
+      return std::optional<ScsiResult>();
+    };
   }
 
  private:
-  class Device : public ScsiDevice {
-   public:
-    Device(ThrowingHost& host, std::unique_ptr<ScsiDevice> inner)
-        : host_(host), inner_(std::move(inner)) {}
-    bool Send(ScsiPassThroughDirect& request, uint32_t& last_error) override {
-      const std::vector<uint8_t> cdb(request.Cdb, request.Cdb + request.CdbLength);
-      if (virt::CommandName(cdb) == "write_buffer" && --host_.remaining_ == 0)
-        throw std::bad_alloc();
-      return inner_->Send(request, last_error);
-    }
-
-   private:
-    ThrowingHost& host_;
-    std::unique_ptr<ScsiDevice> inner_;
-  };
-  virt::VirtualBridge& bridge_;
   int remaining_;
 };
 

@@ -5,11 +5,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/cli.h"
+#include "device/guarded_scsi_host.h"
 #include "device/seams.h"
 #include "firmware/power_cycle.h"
 #include "tests/cli/json_reader.h"
@@ -104,22 +106,29 @@ constexpr const char* kDiskB =
 
 // A scenario's virtual bridge installed behind the device seams directly, as the real devices
 // would be (no --virtual), so that a test sees every request and can step into them.
-class InstalledBridge : public ScsiHost {
+class InstalledBridge {
  public:
   explicit InstalledBridge(const std::string& scenario) {
     const virt::ScenarioResult loaded = virt::LoadScenarioText(scenario, bridge);
     EXPECT_TRUE(loaded.ok) << loaded.error;
+    guard_.before_open = [this](const char* path, ShareMode) -> std::optional<ScsiResult> {
+      if (before_open) return before_open(path);
+      return std::nullopt;
+    };
+    guard_.before_send = [this](const std::string&,
+                                const ScsiRequest& request) -> std::optional<ScsiResult> {
+      if (!before_send) return std::nullopt;
+      return before_send(
+          virt::CommandName(std::vector<uint8_t>(request.cdb, request.cdb + request.cdb_length)));
+    };
   }
   InstalledBridge(const InstalledBridge&) = delete;
   InstalledBridge& operator=(const InstalledBridge&) = delete;
 
-  // Called before each request reaches the bridge; false fails it with `error` as the
-  // platform's error code.
-  std::function<bool(const std::string& command, uint32_t& error)> before_send;
-  // Called before each open; false fails it (errno or the last error is the hook's to set).
-  std::function<bool(const char* path)> before_open;
-
-  std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override;
+  // Called before each request reaches the bridge; a result fails the request with it.
+  std::function<std::optional<ScsiResult>(const std::string& command)> before_send;
+  // Called before each open; a result fails the open with it.
+  std::function<std::optional<ScsiResult>(const char* path)> before_open;
 
   int Count(const std::string& command) const {
     int n = 0;
@@ -130,35 +139,13 @@ class InstalledBridge : public ScsiHost {
   virt::VirtualBridge bridge;
 
  private:
-  ScopedSeams installed_{HostSeams{.scsi = this, .disks = &bridge}};
+  GuardedScsiHost guard_{bridge};
+  ScopedSeams installed_{HostSeams{.scsi = &guard_, .disks = &bridge}};
 };
 
-class HookedDevice : public ScsiDevice {
- public:
-  HookedDevice(InstalledBridge& owner, std::unique_ptr<ScsiDevice> inner)
-      : owner_(owner), inner_(std::move(inner)) {}
-  bool Send(ScsiPassThroughDirect& request, uint32_t& last_error) override {
-    if (owner_.before_send) {
-      const std::vector<uint8_t> cdb(request.Cdb, request.Cdb + request.CdbLength);
-      uint32_t error = 0;
-      if (!owner_.before_send(virt::CommandName(cdb), error)) {
-        last_error = error;
-        return false;
-      }
-    }
-    return inner_->Send(request, last_error);
-  }
-
- private:
-  InstalledBridge& owner_;
-  std::unique_ptr<ScsiDevice> inner_;
-};
-
-inline std::unique_ptr<ScsiDevice> InstalledBridge::Open(const char* path, ShareMode share) {
-  if (before_open && !before_open(path)) return nullptr;
-  auto device = bridge.Open(path, share);
-  if (!device) return nullptr;
-  return std::make_unique<HookedDevice>(*this, std::move(device));
+// A request that the system failed with the general failure code.
+inline ScsiResult SystemFailure() {
+  return ScsiResult::Fail(ScsiOutcome::OsError, 31);
 }
 
 }  // namespace qvb::cli::test

@@ -469,9 +469,9 @@ TEST(Progress, BarOnTerminalPlainLinesOtherwise) {
 TEST(Progress, FailedPieceThenSecondAttempt) {
   InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
   int writes = 0;
-  devices.before_send = [&](const std::string& command, uint32_t& error) {
-    error = 31;
-    return !(command == "write_buffer" && ++writes == 10);
+  devices.before_send = [&](const std::string& command) -> std::optional<ScsiResult> {
+    if (command == "write_buffer" && ++writes == 10) return SystemFailure();
+    return std::nullopt;
   };
   const Result result = RunCli({"update", "--yes", "--json"});
   EXPECT_EQ(result.code, kExitOk);
@@ -484,22 +484,17 @@ TEST(Progress, FailedPieceThenSecondAttempt) {
 }
 
 #ifdef _WIN32
-void SetDenied() {
-  SetLastError(ERROR_ACCESS_DENIED);
-}
+constexpr uint32_t kDeniedOpenCode = ERROR_ACCESS_DENIED;
 constexpr uint32_t kDeniedCode = ERROR_ACCESS_DENIED;
 #else
-void SetDenied() {
-  errno = EACCES;
-}
+constexpr uint32_t kDeniedOpenCode = EACCES;
 constexpr uint32_t kDeniedCode = EPERM;
 #endif
 
 TEST(Permission, DiskThatCannotBeOpenedIsReported) {
   InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
-  devices.before_open = [](const char*) {
-    SetDenied();
-    return false;
+  devices.before_open = [](const char*) -> std::optional<ScsiResult> {
+    return ScsiResult::Fail(ScsiOutcome::Permission, kDeniedOpenCode);
   };
   const Result text = RunCli({"list"}, "", {}, NotPrivileged);
   EXPECT_EQ(text.code, kExitNoPermission);
@@ -521,9 +516,9 @@ TEST(Permission, DiskThatCannotBeOpenedIsReported) {
 TEST(Permission, VendorCommandsRefusedOnAnOpenNode) {
   // The node opens and INQUIRY passes, but the system refuses the vendor commands.
   InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
-  devices.before_send = [](const std::string& command, uint32_t& error) {
-    error = kDeniedCode;
-    return command == "inquiry";
+  devices.before_send = [](const std::string& command) -> std::optional<ScsiResult> {
+    if (command == "inquiry") return std::nullopt;
+    return ScsiResult::Fail(ScsiOutcome::Permission, kDeniedCode);
   };
   const Result result = RunCli({"update", "--yes"}, "", {}, NotPrivileged);
   EXPECT_EQ(result.code, kExitNoPermission);

@@ -11,17 +11,16 @@
 namespace qvb {
 namespace {
 
-// A host that records the request as the platform would see it and answers from a script.
+// A host that records the request as it reaches the seam and answers from a script.
 struct ScriptedHost : ScsiHost {
   struct Seen {
     ShareMode share;
-    ScsiPassThroughDirect request;
+    ScsiRequest request;
     std::vector<uint8_t> data;  // the data buffer's bytes at send time
     uintptr_t buffer_address;
   };
   bool open_ok = true;
-  bool accept = true;
-  uint32_t error = 0;
+  ScsiOutcome outcome = ScsiOutcome::Done;
   uint8_t status = kScsiStatusGood;
   std::vector<uint8_t> reply;  // delivered into the data buffer
   std::vector<Seen> seen;
@@ -32,23 +31,25 @@ struct ScriptedHost : ScsiHost {
     ShareMode share;
     Device(ScriptedHost& h, ShareMode s) : host(h), share(s) {}
     ~Device() override { ++host.closes; }
-    bool Send(ScsiPassThroughDirect& r, uint32_t& last_error) override {
-      Seen s{share, r, {}, reinterpret_cast<uintptr_t>(r.DataBuffer)};
-      if (r.DataBuffer)
-        s.data.assign(static_cast<uint8_t*>(r.DataBuffer),
-                      static_cast<uint8_t*>(r.DataBuffer) + r.DataTransferLength);
+    ScsiResult Send(const ScsiRequest& r) override {
+      Seen s{share, r, {}, reinterpret_cast<uintptr_t>(r.data)};
+      if (r.data)
+        s.data.assign(static_cast<uint8_t*>(r.data),
+                      static_cast<uint8_t*>(r.data) + r.transfer_length);
       host.seen.push_back(s);
-      const std::size_t n = std::min<std::size_t>(host.reply.size(), r.DataTransferLength);
-      if (r.DataIn && r.DataBuffer && n) std::memcpy(r.DataBuffer, host.reply.data(), n);
-      if (r.DataIn) r.DataTransferLength = static_cast<uint32_t>(n);
-      r.ScsiStatus = host.status;
-      last_error = host.error;
-      return host.accept;
+      const bool in = r.direction == ScsiDirection::FromDevice;
+      const std::size_t n = std::min<std::size_t>(host.reply.size(), r.transfer_length);
+      if (in && r.data && n) std::memcpy(r.data, host.reply.data(), n);
+      ScsiResult result;
+      result.outcome = host.outcome;
+      result.scsi_status = host.status;
+      result.transferred = in ? static_cast<uint32_t>(n) : r.transfer_length;
+      return result;
     }
   };
-  std::unique_ptr<ScsiDevice> Open(const char*, ShareMode share) override {
-    if (!open_ok) return nullptr;
-    return std::make_unique<Device>(*this, share);
+  ScsiOpen Open(const char*, ShareMode share) override {
+    if (!open_ok) return ScsiOpen::Failed(ScsiOutcome::OsError, 2);
+    return {std::make_unique<Device>(*this, share), {}};
   }
 };
 
@@ -59,26 +60,21 @@ class PassThroughTest : public ::testing::Test {
   const uint8_t cdb12[12] = {0xFF, 0x04, 0x12};
 };
 
-TEST_F(PassThroughTest, InFillsTheRequestAsTheTableSays) {
+TEST_F(PassThroughTest, InFillsTheRequest) {
   host.reply = {0xAA, 0xBB, 0xCC, 0xDD};
   uint8_t buffer[4] = {};
   int moved = -1;
   ASSERT_EQ(1, PassThroughIn("p", cdb12, 12, buffer, 4, &moved));
   ASSERT_EQ(1u, host.seen.size());
   const auto& r = host.seen[0].request;
-  EXPECT_EQ(sizeof(ScsiPassThroughDirect), r.Length);
-  EXPECT_EQ(0, r.PathId);
-  EXPECT_EQ(1, r.TargetId);
-  EXPECT_EQ(0, r.Lun);
-  EXPECT_EQ(12, r.CdbLength);
-  EXPECT_EQ(0, r.SenseInfoLength);
-  EXPECT_EQ(1, r.DataIn);
-  EXPECT_EQ(4u, r.DataTransferLength);
-  EXPECT_EQ(10u, r.TimeOutValue);
-  EXPECT_EQ(48u, r.SenseInfoOffset);
+  EXPECT_EQ(12, r.cdb_length);
+  EXPECT_EQ(ScsiDirection::FromDevice, r.direction);
+  EXPECT_EQ(4u, r.transfer_length);
+  EXPECT_EQ(10u, r.timeout_seconds);
   EXPECT_EQ(0u, host.seen[0].buffer_address % 8192);
-  EXPECT_EQ(0, std::memcmp(r.Cdb, cdb12, 12));
-  for (int i = 12; i < 16; ++i) EXPECT_EQ(0, r.Cdb[i]);
+  EXPECT_NE(reinterpret_cast<uintptr_t>(buffer), host.seen[0].buffer_address);
+  EXPECT_EQ(0, std::memcmp(r.cdb, cdb12, 12));
+  for (int i = 12; i < 16; ++i) EXPECT_EQ(0, r.cdb[i]);
   EXPECT_EQ(ShareMode::ReadWrite, host.seen[0].share);
   EXPECT_EQ(4, moved);
   EXPECT_EQ(0xDD, buffer[3]);
@@ -90,7 +86,7 @@ TEST_F(PassThroughTest, LengthOneIsSentAsTwoAndReturnsOneByte) {
   uint8_t buffer[2] = {0x00, 0x77};
   int moved = 0;
   ASSERT_EQ(1, PassThroughIn("p", cdb12, 12, buffer, 1, &moved));
-  EXPECT_EQ(2u, host.seen[0].request.DataTransferLength);
+  EXPECT_EQ(2u, host.seen[0].request.transfer_length);
   EXPECT_EQ(0x11, buffer[0]);
   EXPECT_EQ(0x77, buffer[1]) << "only the caller's one byte may be written";
   EXPECT_EQ(2, moved);
@@ -102,7 +98,7 @@ TEST_F(PassThroughTest, OutOfOneByteSendsTheByteAndAZero) {
   ASSERT_EQ(2u, host.seen[0].data.size());
   EXPECT_EQ(0x5A, host.seen[0].data[0]);
   EXPECT_EQ(0x00, host.seen[0].data[1]);
-  EXPECT_EQ(0, host.seen[0].request.DataIn);
+  EXPECT_EQ(ScsiDirection::ToDevice, host.seen[0].request.direction);
   EXPECT_EQ(ShareMode::Exclusive, host.seen[0].share);
 }
 
@@ -111,12 +107,14 @@ TEST_F(PassThroughTest, LengthZeroHasNoDataPhase) {
   for (const uint8_t* d : {static_cast<const uint8_t*>(nullptr), data}) {
     host.seen.clear();
     EXPECT_EQ(1, PassThroughOut("p", cdb12, 12, d, 0, nullptr));
-    EXPECT_EQ(0u, host.seen[0].request.DataTransferLength);
-    EXPECT_EQ(nullptr, host.seen[0].request.DataBuffer);
+    EXPECT_EQ(0u, host.seen[0].request.transfer_length);
+    EXPECT_EQ(nullptr, host.seen[0].request.data);
+    EXPECT_EQ(ScsiDirection::ToDevice, host.seen[0].request.direction);
   }
   host.seen.clear();
   EXPECT_EQ(1, PassThroughIn("p", cdb12, 12, nullptr, 0, nullptr));
-  EXPECT_EQ(nullptr, host.seen[0].request.DataBuffer);
+  EXPECT_EQ(nullptr, host.seen[0].request.data);
+  EXPECT_EQ(ScsiDirection::FromDevice, host.seen[0].request.direction);
 }
 
 TEST_F(PassThroughTest, UnopenablePathSendsNothingAndTouchesNothing) {
@@ -131,7 +129,7 @@ TEST_F(PassThroughTest, UnopenablePathSendsNothingAndTouchesNothing) {
 }
 
 TEST_F(PassThroughTest, FailureStillCopiesTheZeroFilledBuffer) {
-  host.accept = false;
+  host.outcome = ScsiOutcome::OsError;
   host.reply = {0x42};  // the device delivered one byte, then the request failed
   uint8_t buffer[4] = {9, 9, 9, 9};
   EXPECT_EQ(0, PassThroughIn("p", cdb12, 12, buffer, 4, nullptr));
@@ -140,23 +138,19 @@ TEST_F(PassThroughTest, FailureStillCopiesTheZeroFilledBuffer) {
   EXPECT_EQ(0, buffer[3]);
 }
 
-TEST_F(PassThroughTest, SuccessNeedsAcceptanceNoErrorAndGoodStatus) {
+TEST_F(PassThroughTest, OnlyADoneRequestSucceeds) {
   struct Case {
-    bool accept;
-    uint32_t error;
-    uint8_t status;
+    ScsiOutcome outcome;
     int expected;
   };
   const Case cases[] = {
-      {true, 0, kScsiStatusGood, 1},
-      {true, 0, kScsiStatusCheckCondition, 0},  // the platform call itself succeeded
-      {true, 87, kScsiStatusGood, 0},           // an error is pending
-      {false, 0, kScsiStatusGood, 0},
+      {ScsiOutcome::Done, 1},
+      {ScsiOutcome::ScsiStatus, 0},
+      {ScsiOutcome::OsError, 0},
+      {ScsiOutcome::Permission, 0},
   };
   for (const auto& c : cases) {
-    host.accept = c.accept;
-    host.error = c.error;
-    host.status = c.status;
+    host.outcome = c.outcome;
     uint8_t buffer[2] = {};
     EXPECT_EQ(c.expected, PassThroughIn("p", cdb12, 12, buffer, 2, nullptr));
     EXPECT_EQ(c.expected, PassThroughOut("p", cdb12, 12, buffer, 2, nullptr));
@@ -180,11 +174,11 @@ TEST(PassThroughTimeout, ChosenFromTheCommandBlock) {
     ScriptedHost host;
     ScopedSeams installed{HostSeams{.scsi = &host}};
     PassThroughOut("p", c.cdb.data(), static_cast<int>(c.cdb.size()), nullptr, 0, nullptr);
-    EXPECT_EQ(c.seconds, host.seen.at(0).request.TimeOutValue);
+    EXPECT_EQ(c.seconds, host.seen.at(0).request.timeout_seconds);
     host.seen.clear();
     uint8_t b[1];
     PassThroughIn("p", c.cdb.data(), static_cast<int>(c.cdb.size()), b, 1, nullptr);
-    EXPECT_EQ(10u, host.seen.at(0).request.TimeOutValue) << "data-in is always 10 s";
+    EXPECT_EQ(10u, host.seen.at(0).request.timeout_seconds) << "data-in is always 10 s";
   }
 }
 

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "app/toolkit/headless/headless_toolkit.h"
 #include "device/bridge_commands.h"
 #include "device/firmware_image.h"
+#include "device/guarded_scsi_host.h"
 #include "firmware/update.h"
 #include "tests/support/fake_system.h"
 #include "virtual_bridge/virtual_bridge.h"
@@ -65,20 +67,22 @@ bool PieceIsImage(const uint8_t* data, uint32_t offset, uint32_t length, uint32_
 
 // The virtual bridge behind a guard that checks every request before the bridge sees it and
 // counts the opens that come after the Update command has returned.
-class GuardedHost : public ScsiHost {
+class GuardedHost : public GuardedScsiHost {
  public:
-  explicit GuardedHost(virt::VirtualBridge& bridge) : bridge_(bridge) {}
-
-  std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override {
-    ++opens_;
-    if (returned_) ++opens_after_return_;
-    if (opens_ > kRunawayOpens) {
-      runaway_ = true;
-      return nullptr;
-    }
-    std::unique_ptr<ScsiDevice> device = bridge_.Open(path, share);
-    if (!device) return nullptr;
-    return std::make_unique<Device>(*this, std::move(device));
+  explicit GuardedHost(virt::VirtualBridge& bridge) : GuardedScsiHost(bridge) {
+    before_open = [this](const char*, ShareMode) -> std::optional<ScsiResult> {
+      ++opens_;
+      if (returned_) ++opens_after_return_;
+      if (opens_ > kRunawayOpens) {
+        runaway_ = true;
+        return ScsiResult::Fail(ScsiOutcome::OsError, 2);
+      }
+      return std::nullopt;
+    };
+    before_send = [this](const std::string&, const ScsiRequest& request) {
+      Check(request);
+      return std::optional<ScsiResult>();
+    };
   }
 
   void MarkReturned() { returned_ = true; }
@@ -92,31 +96,17 @@ class GuardedHost : public ScsiHost {
   const std::vector<std::string>& problems() const { return problems_; }
 
  private:
-  class Device : public ScsiDevice {
-   public:
-    Device(GuardedHost& host, std::unique_ptr<ScsiDevice> inner)
-        : host_(host), inner_(std::move(inner)) {}
-    bool Send(ScsiPassThroughDirect& request, uint32_t& last_error) override {
-      host_.Check(request);
-      return inner_->Send(request, last_error);
-    }
-
-   private:
-    GuardedHost& host_;
-    std::unique_ptr<ScsiDevice> inner_;
-  };
-
   void Problem(const std::string& what) {
     if (problems_.size() < 8) problems_.push_back(what);
   }
 
-  void Check(const ScsiPassThroughDirect& r) {
-    const uint32_t length = r.DataTransferLength;
-    if (r.CdbLength != 10 && r.CdbLength != 12) Problem("command block length");
-    if ((length == 0) != (r.DataBuffer == nullptr)) Problem("data buffer without length");
-    if (r.DataBuffer && reinterpret_cast<std::uintptr_t>(r.DataBuffer) % 8192 != 0)
+  void Check(const ScsiRequest& r) {
+    const uint32_t length = r.transfer_length;
+    if (r.cdb_length != 10 && r.cdb_length != 12) Problem("command block length");
+    if ((length == 0) != (r.data == nullptr)) Problem("data buffer without length");
+    if (r.data && reinterpret_cast<std::uintptr_t>(r.data) % 8192 != 0)
       Problem("unaligned data buffer");
-    const uint8_t* cdb = r.Cdb;
+    const uint8_t* cdb = r.cdb;
     if (cdb[0] == kOpReadBuffer || cdb[0] == kOpWriteBuffer) {
       const uint32_t offset = Get24(&cdb[3]);
       const uint32_t asked = Get24(&cdb[6]);
@@ -126,8 +116,8 @@ class GuardedHost : public ScsiHost {
           (offset % kPieceSize != 0 || length > kPieceSize ||
            uint64_t{offset} + length > download_bound_))
         Problem("firmware piece outside the download");
-      if (cdb[0] == kOpWriteBuffer && mode == kBufferModeMicrocodeDeferred && r.DataBuffer &&
-          !PieceIsImage(static_cast<const uint8_t*>(r.DataBuffer), offset, length, placed_))
+      if (cdb[0] == kOpWriteBuffer && mode == kBufferModeMicrocodeDeferred && r.data &&
+          !PieceIsImage(static_cast<const uint8_t*>(r.data), offset, length, placed_))
         Problem("a firmware piece that is not the image");
       if (cdb[0] == kOpWriteBuffer && mode == kBufferModeMicrocodeActivate &&
           (offset != 0 || length != kLoaderImageSize))
@@ -146,7 +136,6 @@ class GuardedHost : public ScsiHost {
     }
   }
 
-  virt::VirtualBridge& bridge_;
   int opens_ = 0;
   int opens_after_return_ = 0;
   bool returned_ = false;

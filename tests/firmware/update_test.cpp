@@ -309,7 +309,7 @@ TEST_F(UpdateTest, SleepIsHeldBackForEveryWriteAndAllowedAfter) {
     if (c.loader) (*fresh.devices()[0].info)[6] = 0;
     for (const auto& fault : c.faults) fresh.AddFault(fault);
     int writes = 0, writes_awake = 0;
-    testing::WatchingHost watching(fresh, [&](const ScsiPassThroughDirect& request) {
+    testing::WatchingHost watching(fresh, [&](const ScsiRequest& request) {
       if (!testing::IsWriteBuffer(request)) return;
       ++writes;
       if (system.sleep_inhibited) ++writes_awake;

@@ -3,46 +3,32 @@
 #pragma once
 
 #include <functional>
-#include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 
+#include "device/guarded_scsi_host.h"
 #include "device/scsi_host.h"
 
 namespace qvb::testing {
 
-class WatchingHost : public ScsiHost {
+class WatchingHost : public GuardedScsiHost {
  public:
-  using Watch = std::function<void(const ScsiPassThroughDirect&)>;
-  WatchingHost(ScsiHost& inner, Watch watch) : inner_(inner), watch_(std::move(watch)) {}
-
-  std::unique_ptr<ScsiDevice> Open(const char* path, ShareMode share) override {
-    std::unique_ptr<ScsiDevice> device = inner_.Open(path, share);
-    if (!device) return nullptr;
-    return std::make_unique<Device>(std::move(device), watch_);
+  using Watch = std::function<void(const ScsiRequest&)>;
+  WatchingHost(ScsiHost& inner, Watch watch) : GuardedScsiHost(inner), watch_(std::move(watch)) {
+    before_send = [this](const std::string&, const ScsiRequest& request) {
+      watch_(request);
+      return std::optional<ScsiResult>();
+    };
   }
 
  private:
-  class Device : public ScsiDevice {
-   public:
-    Device(std::unique_ptr<ScsiDevice> inner, const Watch& watch)
-        : inner_(std::move(inner)), watch_(watch) {}
-    bool Send(ScsiPassThroughDirect& request, uint32_t& last_error) override {
-      watch_(request);
-      return inner_->Send(request, last_error);
-    }
-
-   private:
-    std::unique_ptr<ScsiDevice> inner_;
-    const Watch& watch_;
-  };
-
-  ScsiHost& inner_;
   Watch watch_;
 };
 
 // WRITE BUFFER, whatever its mode.
-inline bool IsWriteBuffer(const ScsiPassThroughDirect& request) {
-  return request.CdbLength == 10 && request.Cdb[0] == 0x3B;
+inline bool IsWriteBuffer(const ScsiRequest& request) {
+  return request.cdb_length == 10 && request.cdb[0] == 0x3B;
 }
 
 }  // namespace qvb::testing

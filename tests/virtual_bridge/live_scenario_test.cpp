@@ -114,7 +114,7 @@ TEST_F(LiveScenarioTest, AMalformedFileLeavesTheDevicesAttachedAndSaysWhy) {
 TEST_F(LiveScenarioTest, NoFileNameMeansNoDevices) {
   LiveScenario live("");
   EXPECT_TRUE(WalkPaths(live).empty());
-  EXPECT_EQ(live.Open("\\\\?\\usbstor#disk#0001", ShareMode::ReadWrite), nullptr);
+  EXPECT_EQ(live.Open("\\\\?\\usbstor#disk#0001", ShareMode::ReadWrite).device, nullptr);
 }
 
 TEST_F(LiveScenarioTest, OpensPauseForTheConfiguredDelay) {
@@ -122,10 +122,10 @@ TEST_F(LiveScenarioTest, OpensPauseForTheConfiguredDelay) {
   LiveScenario live(file);
   live.Refresh();
   const std::string path = live.bridge().devices()[0].path;
-  EXPECT_NE(live.Open(path.c_str(), ShareMode::ReadWrite), nullptr);
+  EXPECT_NE(live.Open(path.c_str(), ShareMode::ReadWrite).device, nullptr);
   EXPECT_TRUE(system.sleeps.empty());
   live.set_open_delay(15);
-  EXPECT_NE(live.Open(path.c_str(), ShareMode::ReadWrite), nullptr);
+  EXPECT_NE(live.Open(path.c_str(), ShareMode::ReadWrite).device, nullptr);
   EXPECT_EQ(system.sleeps, std::vector<uint32_t>{15});
 }
 
@@ -159,9 +159,10 @@ TEST_F(LiveScenarioTest, EnvironmentDevicesAreInstalledForTheirLifetime) {
     EXPECT_EQ(devices.scenario().file(), file);
     ASSERT_EQ(WalkPaths(devices.scenario()).size(), 1u);
     devices.bridge().devices()[0].flash[0] = 0x42;
-    EXPECT_NE(
-        ActiveScsiHost().Open(devices.bridge().devices()[0].path.c_str(), ShareMode::ReadWrite),
-        nullptr);
+    EXPECT_NE(ActiveScsiHost()
+                  .Open(devices.bridge().devices()[0].path.c_str(), ShareMode::ReadWrite)
+                  .device,
+              nullptr);
     EXPECT_EQ(system.sleeps, std::vector<uint32_t>{3});
   }
   EXPECT_EQ(&ActiveScsiHost(), host_before);

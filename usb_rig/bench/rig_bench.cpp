@@ -22,12 +22,14 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/cli.h"
 #include "device/bridge_commands.h"
+#include "device/guarded_scsi_host.h"
 #include "device/seams.h"
 
 extern char** environ;
@@ -43,45 +45,27 @@ struct Recorded {
   uint32_t timeout = 0;
 };
 
-class RecordingHost : public qvb::ScsiHost {
+// The updater's host behind a guard that records each request before it goes out.
+class RecordingHost : public qvb::GuardedScsiHost {
  public:
-  explicit RecordingHost(qvb::ScsiHost& next) : next_(next) {}
-  std::unique_ptr<qvb::ScsiDevice> Open(const char* path, qvb::ShareMode share) override;
-  std::vector<Recorded> requests;
-
- private:
-  qvb::ScsiHost& next_;
-};
-
-class RecordingDevice : public qvb::ScsiDevice {
- public:
-  RecordingDevice(RecordingHost& host, std::unique_ptr<qvb::ScsiDevice> next, std::string path)
-      : host_(host), next_(std::move(next)), path_(std::move(path)) {}
-  bool Send(qvb::ScsiPassThroughDirect& request, uint32_t& last_error) override {
-    Recorded r;
-    r.path = path_;
-    r.cdb.assign(request.Cdb, request.Cdb + std::min<int>(request.CdbLength, 16));
-    r.data_in = request.DataIn != 0;
-    r.length = request.DataBuffer ? request.DataTransferLength : 0;
-    r.timeout = request.TimeOutValue;
-    if (!r.data_in && r.length)
-      r.data_out.assign(static_cast<uint8_t*>(request.DataBuffer),
-                        static_cast<uint8_t*>(request.DataBuffer) + r.length);
-    host_.requests.push_back(std::move(r));
-    return next_->Send(request, last_error);
+  explicit RecordingHost(qvb::ScsiHost& next) : GuardedScsiHost(next) {
+    before_send = [this](const std::string& path, const qvb::ScsiRequest& request) {
+      Recorded r;
+      r.path = path;
+      r.cdb.assign(request.cdb,
+                   request.cdb + std::min<std::size_t>(request.cdb_length, qvb::kMaxCdbLength));
+      r.data_in = request.direction == qvb::ScsiDirection::FromDevice;
+      r.length = request.data ? request.transfer_length : 0;
+      r.timeout = request.timeout_seconds;
+      if (!r.data_in && r.length)
+        r.data_out.assign(static_cast<uint8_t*>(request.data),
+                          static_cast<uint8_t*>(request.data) + r.length);
+      requests.push_back(std::move(r));
+      return std::optional<qvb::ScsiResult>();
+    };
   }
-
- private:
-  RecordingHost& host_;
-  std::unique_ptr<qvb::ScsiDevice> next_;
-  std::string path_;
+  std::vector<Recorded> requests;
 };
-
-std::unique_ptr<qvb::ScsiDevice> RecordingHost::Open(const char* path, qvb::ShareMode share) {
-  auto device = next_.Open(path, share);
-  if (!device) return nullptr;
-  return std::make_unique<RecordingDevice>(*this, std::move(device), path);
-}
 
 double Now(clockid_t clock) {
   timespec t{};

@@ -171,25 +171,22 @@ Outcome StorageTarget::AskBridge(const Cbw& cbw, uint8_t* data, bool& vanished) 
     return {false, 0};
   }
   const std::string path = bridge_.devices()[0].path;
-  std::unique_ptr<ScsiDevice> device = bridge_.Open(path.c_str(), ShareMode::ReadWrite);
-  if (!device) {
+  ScsiOpen opened = bridge_.Open(path.c_str(), ShareMode::ReadWrite);
+  if (!opened.device) {
     vanished = true;
     return {false, 0};
   }
-  ScsiPassThroughDirect request{};
-  request.Length = sizeof request;
-  request.TargetId = 1;
-  request.CdbLength = cbw.cb_length;
-  request.DataIn = cbw.data_in ? kScsiIoctlDataIn : kScsiIoctlDataOut;
-  request.DataTransferLength = cbw.data_length;
-  request.TimeOutValue = 10;
-  request.DataBuffer = cbw.data_length > 0 ? data : nullptr;
-  std::memcpy(request.Cdb, cbw.cb.data(), cbw.cb_length);
-  uint32_t last_error = 0;
-  const bool accepted = device->Send(request, last_error);
-  if (!accepted || last_error != 0 || request.ScsiStatus != kScsiStatusGood) return {false, 0};
+  ScsiRequest request;
+  request.direction = cbw.data_in ? ScsiDirection::FromDevice : ScsiDirection::ToDevice;
+  request.cdb_length = cbw.cb_length;
+  request.transfer_length = cbw.data_length;
+  request.timeout_seconds = 10;
+  request.data = cbw.data_length > 0 ? data : nullptr;
+  std::memcpy(request.cdb, cbw.cb.data(), cbw.cb_length);
+  const ScsiResult result = opened.device->Send(request);
+  if (!result.ok()) return {false, 0};
   const uint32_t transferred =
-      cbw.data_in ? std::min(request.DataTransferLength, cbw.data_length) : cbw.data_length;
+      cbw.data_in ? std::min(result.transferred, cbw.data_length) : cbw.data_length;
   return {true, transferred};
 }
 

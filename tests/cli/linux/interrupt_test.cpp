@@ -30,11 +30,11 @@ TEST_P(Interrupts, RefusedDuringTheUpdateAndTheUpdateCompletes) {
   InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
   int writes = 0;
   int reads = 0;
-  devices.before_send = [&](const std::string& command, uint32_t&) {
+  devices.before_send = [&](const std::string& command) -> std::optional<ScsiResult> {
     // Mid-write and mid-read-back: the signal goes to this very thread, as a terminal's does.
     if (command == "write_buffer" && ++writes == 10) raise(signal_number);
     if (command == "read_buffer" && ++reads == 20) raise(signal_number);
-    return true;
+    return std::nullopt;
   };
   const Result result = RunCli({"update", "--yes", "--json"});
   ASSERT_EQ(result.code, kExitOk) << result.err;
@@ -87,10 +87,10 @@ TEST(InterruptGuard, OutsideTheUpdateNothingIsHeld) {
   InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
   bool blocked_during_scan = true;
   bool blocked_during_write = false;
-  devices.before_send = [&](const std::string& command, uint32_t&) {
+  devices.before_send = [&](const std::string& command) -> std::optional<ScsiResult> {
     if (command == "inquiry") blocked_during_scan = blocked_during_scan && Blocked(SIGINT);
     if (command == "write_buffer") blocked_during_write = Blocked(SIGINT);
-    return true;
+    return std::nullopt;
   };
   EXPECT_EQ(RunCli({"update", "--yes"}).code, kExitOk);
   EXPECT_FALSE(blocked_during_scan);

@@ -15,6 +15,9 @@
 namespace qvb {
 namespace {
 
+using win32_host::kPassThroughRequestBlockSize;
+using win32_host::ScsiPassThroughDirect;
+
 // Records what the transport asks of the four system calls and answers from a script.
 struct SystemCalls {
   struct Create {
@@ -27,7 +30,10 @@ struct SystemCalls {
     DWORD code, in_size, out_size;
     bool in_is_out, returned_given, overlapped;
     ScsiPassThroughDirect request;
-    std::vector<uint8_t> data;  // the data buffer at the time of the call
+    std::vector<uint8_t> data;   // the data buffer at the time of the call
+    std::vector<uint8_t> bytes;  // the request's own bytes, padding and all
+    std::vector<uint8_t> rest;   // the rest of the request block after the request
+    uintptr_t address;
   };
   std::vector<std::string> order;
   std::vector<Create> creates;
@@ -56,9 +62,21 @@ BOOL WINAPI FakeDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_s
                                 DWORD out_size, LPDWORD returned, LPOVERLAPPED overlapped) {
   g_calls->order.push_back("request");
   auto& r = *static_cast<ScsiPassThroughDirect*>(out);
-  SystemCalls::Request seen{
-      handle, code, in_size, out_size, in == out, returned != nullptr, overlapped != nullptr,
-      r,      {}};
+  SystemCalls::Request seen{handle,
+                            code,
+                            in_size,
+                            out_size,
+                            in == out,
+                            returned != nullptr,
+                            overlapped != nullptr,
+                            r,
+                            {},
+                            {},
+                            {},
+                            reinterpret_cast<uintptr_t>(out)};
+  const auto* raw = static_cast<const uint8_t*>(out);
+  seen.bytes.assign(raw, raw + sizeof r);
+  seen.rest.assign(raw + sizeof r, raw + kPassThroughRequestBlockSize);
   auto* data = static_cast<uint8_t*>(r.DataBuffer);
   if (data) seen.data.assign(data, data + r.DataTransferLength);
   g_calls->requests.push_back(seen);
@@ -278,6 +296,112 @@ TEST(Win32PassThroughSystem, UnopenablePathFailsWithoutTouchingTheCaller) {
   EXPECT_EQ(0, PassThroughIn("\\\\.\\QvbNoSuchDevice7", cdb, 12, reply, 4, &moved));
   EXPECT_EQ(-7, moved);
   for (uint8_t b : reply) EXPECT_EQ(9, b);
+}
+
+// The request exactly as the system receives it: every byte, padding included, of a 12-byte
+// data-in command of one byte (sent as two), a 10-byte WRITE BUFFER and a data-in command
+// without data; at the start of a zero-filled block aligned to 8192.
+TEST_F(Win32PassThroughTest, TheBytesThatReachTheSystem) {
+  const uint8_t status_cdb[12] = {0xFF, 0x04, 0x12};
+  const uint8_t write_cdb[10] = {0x3B, 0x0E, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x03, 0x00};
+  const uint8_t inquiry_cdb[6] = {0x12, 0, 0, 0, 0, 0};
+  uint8_t one = 0;
+  const uint8_t three[3] = {7, 8, 9};
+  ASSERT_EQ(1, PassThroughIn(path, status_cdb, 12, &one, 1, nullptr));
+  ASSERT_EQ(1, PassThroughOut(path, write_cdb, 10, three, 3, nullptr));
+  ASSERT_EQ(1, PassThroughIn(path, inquiry_cdb, 6, nullptr, 0, nullptr));
+  ASSERT_EQ(3u, calls.requests.size());
+
+  struct Expected {
+    const char* what;
+    uint8_t cdb_length, data_in;
+    uint32_t transfer, timeout;
+    const uint8_t* cdb;
+  };
+  const Expected expected[] = {
+      {"status read", 12, 1, 2, 10, status_cdb},
+      {"write buffer", 10, 0, 3, 50, write_cdb},
+      {"no data", 6, 1, 0, 10, inquiry_cdb},
+  };
+  for (std::size_t i = 0; i < 3; ++i) {
+    const Expected& e = expected[i];
+    const SystemCalls::Request& seen = calls.requests[i];
+    std::vector<uint8_t> want(sizeof(ScsiPassThroughDirect), 0);
+    auto put = [&](std::size_t at, uint32_t value, std::size_t size) {
+      for (std::size_t b = 0; b < size; ++b) want[at + b] = static_cast<uint8_t>(value >> (8 * b));
+    };
+    put(offsetof(SCSI_PASS_THROUGH_DIRECT, Length), sizeof(SCSI_PASS_THROUGH_DIRECT), 2);
+    put(offsetof(SCSI_PASS_THROUGH_DIRECT, TargetId), 1, 1);
+    put(offsetof(SCSI_PASS_THROUGH_DIRECT, CdbLength), e.cdb_length, 1);
+    put(offsetof(SCSI_PASS_THROUGH_DIRECT, DataIn), e.data_in, 1);
+    put(offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength), e.transfer, 4);
+    put(offsetof(SCSI_PASS_THROUGH_DIRECT, TimeOutValue), e.timeout, 4);
+    put(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset), 48, 4);
+    const uintptr_t buffer = reinterpret_cast<uintptr_t>(seen.request.DataBuffer);
+    for (std::size_t b = 0; b < sizeof(void*); ++b)
+      want[offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) + b] =
+          static_cast<uint8_t>(buffer >> (8 * b));
+    std::memcpy(&want[offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb)], e.cdb, e.cdb_length);
+    EXPECT_EQ(want, seen.bytes) << e.what;
+    EXPECT_EQ(e.transfer == 0, buffer == 0) << e.what;
+    if (buffer != 0) {
+      EXPECT_EQ(0u, buffer % 8192) << e.what;
+    }
+    EXPECT_EQ(0u, seen.address % 8192) << e.what << ": the request block is aligned";
+    EXPECT_EQ(std::vector<uint8_t>(seen.rest.size(), 0), seen.rest) << e.what;
+  }
+  EXPECT_EQ(kPassThroughRequestBlockSize,
+            calls.requests[0].bytes.size() + calls.requests[0].rest.size());
+}
+
+// What the host reports for each ending: ERROR_ACCESS_DENIED from a refused call or open is a
+// refusal for lack of rights; any other code, or an error pending after an accepted request, is
+// a system error; a status other than GOOD after a clean call is the device's.
+TEST_F(Win32PassThroughTest, OutcomesAtTheSeam) {
+  struct Case {
+    const char* what;
+    bool open_ok;
+    BOOL accept;
+    DWORD error;
+    UCHAR status;
+    ScsiOutcome outcome;
+  };
+  const Case cases[] = {
+      {"all well", true, TRUE, 0, 0, ScsiOutcome::Done},
+      {"open denied", false, TRUE, ERROR_ACCESS_DENIED, 0, ScsiOutcome::Permission},
+      {"open fails otherwise", false, TRUE, ERROR_FILE_NOT_FOUND, 0, ScsiOutcome::OsError},
+      {"request denied", true, FALSE, ERROR_ACCESS_DENIED, 0, ScsiOutcome::Permission},
+      {"request refused", true, FALSE, ERROR_NOT_SUPPORTED, 0, ScsiOutcome::OsError},
+      {"error pending", true, TRUE, ERROR_IO_DEVICE, 0, ScsiOutcome::OsError},
+      {"check condition", true, TRUE, 0, 0x02, ScsiOutcome::ScsiStatus},
+  };
+  for (const Case& c : cases) {
+    calls = SystemCalls{};
+    calls.open_ok = c.open_ok;
+    calls.accept = c.accept;
+    calls.error = c.error;
+    calls.status = c.status;
+    ScsiOpen opened = host.Open(path, ShareMode::ReadWrite);
+    if (!c.open_ok) {
+      EXPECT_EQ(nullptr, opened.device) << c.what;
+      EXPECT_EQ(c.outcome, opened.result.outcome) << c.what;
+      EXPECT_EQ(c.error, opened.result.os_error) << c.what;
+      continue;
+    }
+    ASSERT_NE(nullptr, opened.device) << c.what;
+    uint8_t data[4] = {};
+    ScsiRequest request;
+    request.cdb_length = 12;
+    request.data = data;
+    request.transfer_length = sizeof data;
+    request.timeout_seconds = 10;
+    const ScsiResult result = opened.device->Send(request);
+    EXPECT_EQ(c.outcome, result.outcome) << c.what;
+    EXPECT_EQ(c.status, result.scsi_status) << c.what;
+    if (c.outcome != ScsiOutcome::Done && c.outcome != ScsiOutcome::ScsiStatus) {
+      EXPECT_EQ(c.error, result.os_error) << c.what;
+    }
+  }
 }
 
 }  // namespace

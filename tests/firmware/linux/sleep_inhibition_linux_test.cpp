@@ -229,7 +229,7 @@ TEST(LogindSleepLock, HeldDuringTheWritesAndReleasedAfter) {
   int writes = 0;
   std::vector<Inhibitor> during;
   int pipes_during = -1;
-  testing::WatchingHost watching(bridge, [&](const ScsiPassThroughDirect& request) {
+  testing::WatchingHost watching(bridge, [&](const ScsiRequest& request) {
     if (!testing::IsWriteBuffer(request) || writes++ > 0) return;
     during = ListInhibitors(error);
     pipes_during = OpenPipes();

@@ -42,7 +42,7 @@ TEST(Win32SleepInhibition, HeldFromBeforeTheFirstWriteToAfterTheLast) {
       fault.from_request = 2;  // the first piece of each attempt fails
       bridge.AddFault(fault);
     }
-    testing::WatchingHost watching(bridge, [&](const ScsiPassThroughDirect& request) {
+    testing::WatchingHost watching(bridge, [&](const ScsiRequest& request) {
       if (testing::IsWriteBuffer(request)) events.push_back("write");
     });
     ScopedSeams installed{HostSeams{.scsi = &watching}};
