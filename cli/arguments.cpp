@@ -1,12 +1,12 @@
 #include "cli/arguments.h"
 
-#include <cstring>
-#include <string_view>
+#include <CLI/CLI.hpp>
+#include <vector>
 
 namespace qvb::cli {
 namespace {
 
-Command CommandFromWord(std::string_view word) {
+Command CommandFromWord(const std::string& word) {
   if (word == "list") return Command::List;
   if (word == "status") return Command::Status;
   if (word == "update") return Command::Update;
@@ -26,55 +26,38 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
   ParseResult result;
   Options& options = result.options;
   bool help = false, version = false;
-  bool device_given = false, virtual_given = false;
+  std::vector<std::string> words;
 
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view word = argv[i] ? argv[i] : "";
-    std::string_view name = word, value;
-    bool inline_value = false;
-    if (word.rfind("--", 0) == 0) {
-      const auto equals = word.find('=');
-      if (equals != std::string_view::npos) {
-        name = word.substr(0, equals);
-        value = word.substr(equals + 1);
-        inline_value = true;
-      }
-    }
-    // An option that takes a value: inline, or the next word.
-    auto take_value = [&](std::string& target, bool& given) -> bool {
-      if (given) return false;
-      given = true;
-      if (!inline_value) {
-        if (i + 1 >= argc || !argv[i + 1]) return false;
-        value = argv[++i];
-      }
-      target = std::string(value);
-      return !target.empty();
-    };
+  CLI::App app("", "qvb886-fwupdate");
+  // HelpText() is the help: the manual page is made from it.
+  app.set_help_flag();
+  // A path is never an option, on Windows as anywhere.
+  app.allow_windows_style_options(false);
+  CLI::Option* device = app.add_option("--device", options.device)->type_name("PATH");
+  CLI::Option* scenario =
+      app.add_option("--virtual", options.virtual_scenario)->type_name("SCENARIO");
+  // A flag with a value ("--yes=no") is refused rather than read as false.
+  app.add_flag("--json", options.json)->disable_flag_override();
+  app.add_flag("-y,--yes", options.yes)->disable_flag_override();
+  app.add_flag("-h,--help", help)->disable_flag_override();
+  app.add_flag("--version", version)->disable_flag_override();
+  // The command is a plain word, so that options may stand before or after it.
+  app.add_option("command", words);
 
-    if (name == "--device") {
-      if (!take_value(options.device, device_given)) return Fail("--device needs one device path");
-    } else if (name == "--virtual") {
-      if (!take_value(options.virtual_scenario, virtual_given))
-        return Fail("--virtual needs one scenario file");
-    } else if (inline_value) {
-      return Fail("option " + std::string(name) + " takes no value");
-    } else if (word == "--json") {
-      options.json = true;
-    } else if (word == "--yes" || word == "-y") {
-      options.yes = true;
-    } else if (word == "--help" || word == "-h") {
-      help = true;
-    } else if (word == "--version") {
-      version = true;
-    } else if (!word.empty() && word[0] == '-') {
-      return Fail("unknown option " + std::string(word));
-    } else {
-      const Command command = CommandFromWord(word);
-      if (command == Command::None) return Fail("unknown command " + std::string(word));
-      if (options.command != Command::None) return Fail("more than one command");
-      options.command = command;
-    }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return Fail(error.what());
+  }
+
+  if (device->count() > 0 && options.device.empty()) return Fail("--device needs one device path");
+  if (scenario->count() > 0 && options.virtual_scenario.empty())
+    return Fail("--virtual needs one scenario file");
+  for (const auto& word : words) {
+    const Command command = CommandFromWord(word);
+    if (command == Command::None) return Fail("unknown command " + word);
+    if (options.command != Command::None) return Fail("more than one command");
+    options.command = command;
   }
 
   if (help || options.command == Command::Help) {
@@ -83,7 +66,7 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
     options.command = Command::Version;
   } else if (options.command == Command::None) {
     return Fail("no command given");
-  } else if (options.command == Command::List && device_given) {
+  } else if (options.command == Command::List && device->count() > 0) {
     return Fail("list takes no --device: it shows every disk");
   } else if (options.command != Command::Update && options.yes) {
     return Fail("--yes belongs to update");

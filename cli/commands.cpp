@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -7,7 +8,6 @@
 #include "cli/access_monitor.h"
 #include "cli/exit_codes.h"
 #include "cli/interrupt_guard.h"
-#include "cli/json_writer.h"
 #include "cli/platform.h"
 #include "cli/progress.h"
 #include "cli/report.h"
@@ -61,30 +61,21 @@ struct Document {
 
 int Emit(const Session& session, const Document& document) {
   if (!session.options.json) return document.exit_code;
-  JsonWriter json;
-  json.BeginObject();
-  json.Key("command").String(document.command);
-  json.Key("outcome").String(document.outcome);
-  json.Key("exit_code").Int(document.exit_code);
-  json.Key("disks");
-  WriteDisksJson(json, document.survey->disks);
-  json.Key("denied");
-  WriteDeniedJson(json, document.survey->denied);
+  nlohmann::ordered_json json;
+  json["command"] = document.command;
+  json["outcome"] = document.outcome;
+  json["exit_code"] = document.exit_code;
+  json["disks"] = DisksJson(document.survey->disks);
+  json["denied"] = DeniedJson(document.survey->denied);
   if (document.device_fields) {
-    json.Key("device");
-    if (document.device)
-      WriteDiskJson(json, *document.device);
-    else
-      json.Null();
-    json.Key("lines");
-    WriteLinesJson(json, document.lines);
+    json["device"] = document.device ? DiskJson(*document.device) : nullptr;
+    json["lines"] = LinesJson(document.lines);
   }
   if (document.update_fields) {
-    json.Key("attempts").Int(document.attempts);
-    json.Key("interrupts_refused").Int(document.interrupts);
+    json["attempts"] = document.attempts;
+    json["interrupts_refused"] = document.interrupts;
   }
-  json.EndObject();
-  session.console.out << json.text();
+  session.console.out << JsonDocumentText(json);
   session.console.out.flush();
   return document.exit_code;
 }

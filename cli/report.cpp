@@ -1,6 +1,7 @@
 #include "cli/report.h"
 
-#include "cli/json_writer.h"
+#include <nlohmann/json.hpp>
+
 #include "device/enumeration.h"
 #include "device/identification.h"
 
@@ -64,61 +65,96 @@ const char* StatusReadError(StatusRead outcome) {
   return "";
 }
 
-void WriteDiskJson(JsonWriter& json, const DiskReport& report) {
+namespace {
+
+// A device's bytes as a JSON string: each byte becomes the character of the same number, so
+// that the text is valid whatever the bytes, and dumped as ASCII each byte outside printable
+// ASCII reads back as \u00XX.
+nlohmann::ordered_json ByteText(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      text += c;
+    } else {
+      text += static_cast<char>(0xC0 | (byte >> 6));
+      text += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+nlohmann::ordered_json DiskJson(const DiskReport& report) {
   const ScannedDisk& disk = report.disk;
-  json.BeginObject();
-  json.Key("path").String(disk.path);
-  json.Key("bus").String(BusName(disk.bus));
-  json.Key("vendor");
-  disk.inquiry_ok ? json.String(TrimIdentification(disk.vendor)) : json.Null();
-  json.Key("product");
-  disk.inquiry_ok ? json.String(TrimIdentification(disk.product)) : json.Null();
-  json.Key("model_code").Int(disk.model_code);
-  json.Key("model");
+  nlohmann::ordered_json json;
+  json["path"] = ByteText(disk.path);
+  json["bus"] = ByteText(BusName(disk.bus));
+  json["vendor"] = disk.inquiry_ok ? ByteText(TrimIdentification(disk.vendor)) : nullptr;
+  json["product"] = disk.inquiry_ok ? ByteText(TrimIdentification(disk.product)) : nullptr;
+  json["model_code"] = disk.model_code;
   const char* model = ModelText(disk.model_code);
-  model ? json.String(model) : json.Null();
-  json.Key("listed").Bool(disk.listed());
-  json.Key("firmware");
+  json["model"] = model ? ByteText(model) : nullptr;
+  json["listed"] = disk.listed();
   if (!report.firmware_asked) {
-    json.Null();
+    json["firmware"] = nullptr;
   } else if (report.status.outcome != StatusRead::Read) {
-    json.BeginObject();
-    json.Key("read").Bool(false);
-    json.Key("error").String(StatusReadError(report.status.outcome));
-    json.EndObject();
+    json["firmware"] = {{"read", false},
+                        {"error", ByteText(StatusReadError(report.status.outcome))}};
   } else {
-    json.BeginObject();
-    json.Key("read").Bool(true);
-    json.Key("version").String(DottedVersion(report.status.version));
-    json.Key("version_text").String(VersionText(report.status.version));
-    json.Key("status").String(StatusWords(report.status.status));
-    json.Key("updatable").Bool(report.status.status == FirmwareStatus::UpdateRequired);
-    json.EndObject();
+    json["firmware"] = {{"read", true},
+                        {"version", ByteText(DottedVersion(report.status.version))},
+                        {"version_text", ByteText(VersionText(report.status.version))},
+                        {"status", ByteText(StatusWords(report.status.status))},
+                        {"updatable", report.status.status == FirmwareStatus::UpdateRequired}};
   }
-  json.EndObject();
+  return json;
 }
 
-void WriteDisksJson(JsonWriter& json, const std::vector<DiskReport>& reports) {
-  json.BeginArray();
-  for (const auto& report : reports) WriteDiskJson(json, report);
-  json.EndArray();
+nlohmann::ordered_json DisksJson(const std::vector<DiskReport>& reports) {
+  nlohmann::ordered_json json = nlohmann::ordered_json::array();
+  for (const auto& report : reports) json.push_back(DiskJson(report));
+  return json;
 }
 
-void WriteDeniedJson(JsonWriter& json, const std::vector<std::string>& denied) {
-  json.BeginArray();
-  for (const auto& path : denied) {
-    json.BeginObject();
-    json.Key("path").String(path);
-    json.Key("reason").String("permission denied");
-    json.EndObject();
+nlohmann::ordered_json DeniedJson(const std::vector<std::string>& denied) {
+  nlohmann::ordered_json json = nlohmann::ordered_json::array();
+  for (const auto& path : denied)
+    json.push_back({{"path", ByteText(path)}, {"reason", "permission denied"}});
+  return json;
+}
+
+nlohmann::ordered_json LinesJson(const WindowLines& lines) {
+  nlohmann::ordered_json json = nlohmann::ordered_json::array();
+  for (const auto& line : lines) json.push_back(ByteText(line));
+  return json;
+}
+
+std::string JsonDocumentText(const nlohmann::ordered_json& document) {
+  const std::string dumped = document.dump(2, ' ', true);
+  // Every control byte is written as \u00XX, as scripts have always read them; the library
+  // shortens backspace and form feed to \b and \f. Each backslash it writes begins an escape.
+  std::string text;
+  text.reserve(dumped.size() + 1);
+  for (std::size_t i = 0; i < dumped.size(); ++i) {
+    if (dumped[i] != '\\' || i + 1 == dumped.size()) {
+      text += dumped[i];
+      continue;
+    }
+    const char escaped = dumped[++i];
+    if (escaped == 'b') {
+      text += "\\u0008";
+    } else if (escaped == 'f') {
+      text += "\\u000c";
+    } else {
+      text += '\\';
+      text += escaped;
+    }
   }
-  json.EndArray();
-}
-
-void WriteLinesJson(JsonWriter& json, const WindowLines& lines) {
-  json.BeginArray();
-  for (const auto& line : lines) json.String(line);
-  json.EndArray();
+  text += '\n';
+  return text;
 }
 
 void WriteDiskText(std::ostream& out, const DiskReport& report) {

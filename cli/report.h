@@ -19,12 +19,12 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "firmware/device_status.h"
 #include "firmware/screen.h"
 
 namespace qvb::cli {
-
-class JsonWriter;
 
 struct DiskReport {
   ScannedDisk disk;
@@ -49,10 +49,15 @@ std::string DottedVersion(const FirmwareVersion& version);
 // Why the status read failed, as a sentence fragment.
 const char* StatusReadError(StatusRead outcome);
 
-void WriteDiskJson(JsonWriter& json, const DiskReport& report);
-void WriteDisksJson(JsonWriter& json, const std::vector<DiskReport>& reports);
-void WriteDeniedJson(JsonWriter& json, const std::vector<std::string>& denied);
-void WriteLinesJson(JsonWriter& json, const WindowLines& lines);
+// The JSON values of the documents, members in the order written above. Texts are taken as
+// bytes: each byte is one character, so that anything outside printable ASCII is written as
+// \u00XX and the document stays plain ASCII whatever a device returned.
+nlohmann::ordered_json DiskJson(const DiskReport& report);
+nlohmann::ordered_json DisksJson(const std::vector<DiskReport>& reports);
+nlohmann::ordered_json DeniedJson(const std::vector<std::string>& denied);
+nlohmann::ordered_json LinesJson(const WindowLines& lines);
+// The document as text: indented by two blanks, ending in a line feed.
+std::string JsonDocumentText(const nlohmann::ordered_json& document);
 
 // A block of indented lines about one disk.
 void WriteDiskText(std::ostream& out, const DiskReport& report);

@@ -21,6 +21,7 @@ PACKAGES=(
   wine wine32:i386 wine64 fonts-wine fonts-wqy-microhei
   xvfb xauth xdotool imagemagick x11-utils
   libudev-dev
+  libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools libqt6widgets6 libgl-dev
   python3
   qemu-system-x86 cpio xz-utils

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "cli/access_monitor.h"
+#include "cli/arguments.h"
 #include "cli/exit_codes.h"
 #include "cli/platform.h"
 #include "cli/progress.h"
+#include "cli/report.h"
 #include "tests/cli/cli_harness.h"
 
 #ifdef _WIN32
@@ -211,6 +215,75 @@ TEST(Usage, BadCommandLinesAreRefusedWithCode2) {
   }
 }
 
+ParseResult Parse(const std::vector<std::string>& args) {
+  std::vector<const char*> argv{"qvb886-fwupdate"};
+  for (const auto& arg : args) argv.push_back(arg.c_str());
+  return ParseArguments(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(Usage, OptionsStandBeforeOrAfterTheCommandWithTheirValueEitherWay) {
+  struct Line {
+    std::vector<std::string> args;
+    Command command;
+    std::string device;
+    std::string scenario;
+    bool json;
+    bool yes;
+  };
+  const Line lines[] = {
+      {{"--json", "status", "--device", "/dev/sg2"}, Command::Status, "/dev/sg2", "", true, false},
+      {{"status", "--device=/dev/sg2", "--json"}, Command::Status, "/dev/sg2", "", true, false},
+      {{"--virtual=a b.scn", "list"}, Command::List, "", "a b.scn", false, false},
+      {{"list", "--virtual", "a.scn"}, Command::List, "", "a.scn", false, false},
+      {{"-y", "update", "--device", kDiskA}, Command::Update, kDiskA, "", false, true},
+      {{"update", "--yes", "--json"}, Command::Update, "", "", true, true},
+      // Help and version win over the command and its checks.
+      {{"status", "--help"}, Command::Help, "", "", false, false},
+      {{"help", "--yes"}, Command::Help, "", "", false, true},
+      {{"list", "--version"}, Command::Version, "", "", false, false},
+      {{"--version", "--help"}, Command::Help, "", "", false, false},
+  };
+  for (const Line& line : lines) {
+    SCOPED_TRACE(::testing::PrintToString(line.args));
+    const ParseResult parsed = Parse(line.args);
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    EXPECT_EQ(parsed.options.command, line.command);
+    EXPECT_EQ(parsed.options.device, line.device);
+    EXPECT_EQ(parsed.options.virtual_scenario, line.scenario);
+    EXPECT_EQ(parsed.options.json, line.json);
+    EXPECT_EQ(parsed.options.yes, line.yes);
+  }
+}
+
+TEST(Usage, RefusalNamesWhatIsWrong) {
+  struct Line {
+    std::vector<std::string> args;
+    const char* named;  // the word the message must contain
+  };
+  const Line lines[] = {
+      {{"update", "--force"}, "--force"},
+      {{"status", "-f"}, "-f"},
+      {{"update", "--yes=no"}, "yes"},
+      {{"--json=yes", "list"}, "json"},
+      {{"status", "--device", "a", "--device", "b"}, "--device"},
+      {{"status", "--device", ""}, "--device"},
+      {{"status", "--device"}, "--device"},
+      {{"list", "--virtual="}, "--virtual"},
+      {{"flash"}, "flash"},
+      // Not a Windows-style option: the same words mean the same on every system.
+      {{"/json", "list"}, "/json"},
+      {{"list", "update"}, "more than one command"},
+      {{"list", "--device", kDiskA}, "--device"},
+      {{"status", "-y"}, "--yes"},
+  };
+  for (const Line& line : lines) {
+    const ParseResult parsed = Parse(line.args);
+    EXPECT_FALSE(parsed.ok) << ::testing::PrintToString(line.args);
+    EXPECT_NE(parsed.error.find(line.named), std::string::npos)
+        << ::testing::PrintToString(line.args) << ": " << parsed.error;
+  }
+}
+
 TEST(Usage, MalformedScenarioSaysWhere) {
   ScenarioFile scenario("[device]\npreset = qvb886\nversion = 133.1\n");
   const Result result = RunCli({"list", "--virtual", scenario.path()});
@@ -363,6 +436,46 @@ TEST(Json, DeviceBytesOutsideAsciiSurviveTheRoundTrip) {
   EXPECT_EQ(json.Document()["disks"][0]["vendor"].text, "Qu\xE9r\"v\\");
   const Result text = RunCli({"list", "--virtual", scenario.path()});
   EXPECT_NE(text.out.find("Device:  Qu?r\"v\\ QVB886 NVMe\n"), std::string::npos) << text.out;
+}
+
+TEST(Json, EveryByteOutsidePrintableAsciiIsWrittenAsItsEscape) {
+  DiskReport report;
+  std::string expected = "\"path\": \"";
+  for (int byte = 0; byte < 256; ++byte) {
+    report.disk.path += static_cast<char>(byte);
+    switch (byte) {
+      case '"':
+        expected += "\\\"";
+        break;
+      case '\\':
+        expected += "\\\\";
+        break;
+      case '\n':
+        expected += "\\n";
+        break;
+      case '\r':
+        expected += "\\r";
+        break;
+      case '\t':
+        expected += "\\t";
+        break;
+      default:
+        if (byte < 0x20 || byte >= 0x7F) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(byte));
+          expected += escaped;
+        } else {
+          expected += static_cast<char>(byte);
+        }
+    }
+  }
+  expected += "\",\n";
+  const std::string text = JsonDocumentText(DiskJson(report));
+  EXPECT_NE(text.find(expected), std::string::npos) << text;
+  for (const char c : text) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << text;
+  Json document;
+  ASSERT_TRUE(JsonReader::Parse(text, document)) << text;
+  EXPECT_EQ(document["path"].text, report.disk.path);
 }
 
 TEST(Choice, SeveralDisksAreRefusedAndNothingIsWritten) {
