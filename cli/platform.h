@@ -1,5 +1,5 @@
 // What the command line needs from the host beyond the device seams: privileges, terminals.
-// One implementation per host (platform_linux, platform_win32).
+// One implementation per host (cli/linux, cli/win32).
 #pragma once
 
 namespace qvb::cli {
