@@ -1,6 +1,7 @@
 #include "virtual_bridge/virtual_devices.h"
 
 #include <cstdlib>
+#include <fstream>
 
 #include "device/system_services.h"
 
@@ -41,8 +42,7 @@ VirtualDevices::~VirtualDevices() {
 bool VirtualDevices::Load(std::string& error) {
   // The live scenario takes a missing file for "nothing attached"; asked for by name, it is a
   // mistake.
-  std::string text;
-  if (scenario_.file().empty() || !ReadWholeFile(scenario_.file(), text)) {
+  if (scenario_.file().empty() || !std::ifstream(scenario_.file(), std::ios::binary)) {
     error = scenario_.file() + ": cannot be read";
     return false;
   }
