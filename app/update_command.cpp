@@ -1,12 +1,19 @@
 // The Update command: lock the window, write and verify the firmware, report.
 #include "app/tform1.h"
 #include "device/system_services.h"
+#include "device/test_device.h"
 
 namespace qvb {
 
 void TForm1::btn_updClick(void*) {
   const Screen updating = ScreenFor(Outcome::Updating);
   System().DebugOutput("btn_upd Press\n");
+  // A test build refuses a real bridge before the window changes at all: nothing is written,
+  // and the box says why.
+  if (!MayWriteFirmware(SelectedDevicePath().c_str())) {
+    System().MessageBox(TestBuildRefusal(), "Warning", kMbTaskModal | kMbIconWarning | kMbOk);
+    return;
+  }
   btn_Exit->SetEnabled(updating.exit.enabled);
   UpdateBusy = 1;
   btn_upd->SetEnabled(updating.update.enabled);

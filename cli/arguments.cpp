@@ -119,7 +119,9 @@ const char* HelpText() {
          "  6  no permission to send the commands (root or administrator rights needed)\n"
          "  7  nothing to do: the firmware is already up to date (status, update)\n"
          "  8  the device was updated by this process and has not yet been powered off\n"
-         "     and on: it still reports its old version and is not written again\n";
+         "     and on: it still reports its old version and is not written again\n"
+         "  9  this is a test build (--version says so): it carries generated test images\n"
+         "     and writes only to test devices, never to a real bridge\n";
 }
 
 }  // namespace qvb::cli

@@ -11,6 +11,7 @@
 #include "cli/platform.h"
 #include "device/scsi_host.h"
 #include "firmware/power_cycle.h"
+#include "firmware/version_policy.h"
 #include "virtual_bridge/virtual_devices.h"
 
 #ifndef QVB_VERSION
@@ -32,7 +33,7 @@ int Run(int argc, const char* const* argv, Console& console) {
     return kExitOk;
   }
   if (options.command == Command::Version) {
-    console.out << "qvb886-fwupdate " << QVB_VERSION << "\n";
+    console.out << "qvb886-fwupdate " << QVB_VERSION << "\n" << CarriedFirmwareText();
     return kExitOk;
   }
 

@@ -12,6 +12,7 @@
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "device/identification.h"
+#include "device/test_device.h"
 #include "firmware/power_cycle.h"
 #include "firmware/screen.h"
 #include "firmware/update.h"
@@ -307,6 +308,14 @@ int RunUpdate(Session& session) {
       else
         out << "Not updated: only the versions 133.1.0.0 to 133.1.0.5 are updated.\n";
     }
+    return Emit(session, document);
+  }
+
+  if (!MayWriteFirmware(device.disk.path.c_str())) {
+    // Test images written into a real bridge brick it; there is nothing to confirm.
+    out << TestBuildRefusal() << "\n";
+    document.exit_code = kExitTestBuild;
+    document.outcome = "test_build_refused";
     return Emit(session, document);
   }
 

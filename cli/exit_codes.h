@@ -13,6 +13,7 @@ enum ExitCode : int {
   kExitNoPermission = 6,    // a disk is there but the system refuses the commands
   kExitUpToDate = 7,        // nothing to do: the firmware is already up to date
   kExitPowerCycle = 8,      // written by this process; waits to be powered off and on
+  kExitTestBuild = 9,       // a test build refuses a device that is not a test device
 };
 
 }  // namespace qvb::cli

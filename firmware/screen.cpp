@@ -135,4 +135,12 @@ std::string TableFullWarning(int entries) {
   return text;
 }
 
+const char* TestBuildRefusal() {
+  return "This is a test build: it carries generated test images, not the QVB886 firmware, and "
+         "updates only test devices (the virtual bridge and the test rigs' gadgets). Nothing was "
+         "written to this device.\n"
+         "A release build, made with the vendor's images (QVB_FIRMWARE_DIR and their "
+         "SHA256SUMS), updates a real QVB886.";
+}
+
 }  // namespace qvb

@@ -63,5 +63,8 @@ const char* NoDeviceListLine();
 std::string SeveralDevicesWarning();
 // The warning box when the device table is full ("The tool only can show %d disks.").
 std::string TableFullWarning(int entries);
+// Why a test build sends nothing to a device that is not a test device: the window's warning
+// box when Update is pressed, and the command line's refusal.
+const char* TestBuildRefusal();
 
 }  // namespace qvb

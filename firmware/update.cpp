@@ -13,6 +13,7 @@
 #include "device/firmware_image.h"
 #include "device/image_digest.h"
 #include "device/system_services.h"
+#include "device/test_device.h"
 
 namespace qvb {
 namespace {
@@ -190,6 +191,10 @@ int UpdateFirmware(UpdateObserver* window, const char* path) {
     if (window) window->OnImageDamaged();
     return 0;
   }
+
+  // A test build's images are not firmware: a real bridge written with them is bricked. The
+  // front ends refuse first and say why; this is the last word, before any other command.
+  if (!MayWriteFirmware(path)) return 0;
 
   // 2-3
   const uint32_t rounded = RoundUp(image_size, 256);

@@ -33,7 +33,8 @@ class UpdateObserver {
 };
 
 // 1 when the image was written and read back equal within the compare window, else 0. An image
-// whose SHA-256 is not the one the build recorded fails before anything is sent. Sleep is held
+// whose SHA-256 is not the one the build recorded fails before anything is sent; then a test
+// build reads the test-device mark (one INQUIRY) and fails on a device without it. Sleep is held
 // back from the first write to the end.
 int UpdateFirmware(UpdateObserver* window, const char* path);
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "device/bridge_commands.h"
+#include "device/test_device.h"
 #include "firmware/update.h"
 
 namespace qvb::fuzz {
@@ -114,6 +115,13 @@ ScsiResult InputDevice::Send(const ScsiRequest& request) {
       delivered = wanted;  // what the input lacked arrives as the transport's zeros
       result.transferred = code == kLengthLying ? length + 0x10000 : delivered;
     }
+    if (cdb[0] == kOpInquiry && length == kTestDeviceInquiryLength) {
+      if (marked)
+        std::memcpy(buffer + kTestDeviceMarkAt, kTestDeviceMark, kTestDeviceMarkSize);
+      else
+        std::memset(buffer + kTestDeviceMarkAt, 0, kTestDeviceMarkSize);
+      if (result.transferred < length) result.transferred = length;
+    }
   } else if (buffer0 && cdb[0] == kOpWriteBuffer && cdb[1] == kBufferModeMicrocodeDeferred &&
              buffer != nullptr) {
     const uint32_t offset = Get24(&cdb[3]);
@@ -182,6 +190,14 @@ std::string DiskPath(int index, uint8_t variant) {
   if (variant & 0x04)
     for (char& c : path) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return path;
+}
+
+bool InputDevice::AnyWrite() const {
+  for (const SeenRequest& r : requests_)
+    if (r.cdb[0] == kOpWriteBuffer ||
+        (r.cdb[0] == kOpBridgeMemory && r.cdb[11] == kSelectorControl))
+      return true;
+  return false;
 }
 
 void CheckUpdateRequests(const InputDevice& device, bool& last_read_back_echoed) {

@@ -85,6 +85,12 @@ class InputDevice : public ScsiHost {
   // Opens made after CloseForGood(): they fail, and they are counted.
   void CloseForGood() { closed_ = true; }
   int opens_after_close() const { return opens_after_close_; }
+  // Whether its replies to the test build's INQUIRY carry the test-device mark, or zeros, over
+  // whatever the input gave: a marked device lets the update run on; an unmarked one stands for
+  // a real bridge.
+  bool marked = true;
+  // Whether any WRITE BUFFER or vendor write was sent.
+  bool AnyWrite() const;
 
  private:
   Input& input_;

@@ -23,6 +23,7 @@ int RefreshOne(const uint8_t* data, std::size_t size) {
   const int count = input.Take() % kMaxDisks;
   for (int i = 0; i < count; ++i) disks.Add(DiskPath(i, input.Take()));
   InputDevice device(input);
+  device.marked = (flags & 8) == 0;
   QuietSystem system;
   system.windows10 = (flags & 1) != 0;
   Installed installed(&device, &system, &disks, (flags & 4) ? WithTestLoader : nullptr);
@@ -55,6 +56,7 @@ int RefreshOne(const uint8_t* data, std::size_t size) {
 
     if (offered && (flags & 2)) {
       // The update runs against the same device; its requests start here.
+      const int boxes = system.boxes;
       tk::headless::Click(form.btn_upd);
       // Time passes with the window idle: nothing may reach the device any more.
       device.CloseForGood();
@@ -62,7 +64,11 @@ int RefreshOne(const uint8_t* data, std::size_t size) {
       Require(device.opens_after_close() == 0, "nothing after the Update command returned");
       const bool success = form.pnl_Descript_4->Text() == ScreenFor(Outcome::Updated).lines[3];
       const bool failure = form.pnl_Descript_3->Text() == ScreenFor(Outcome::UpdateFailed).lines[2];
-      Require(success != failure, "the update ends in exactly one verdict");
+      // Or it never began: the test build's box, and nothing written.
+      const bool refused = !success && !failure;
+      Require(!refused || (system.boxes > boxes && !device.AnyWrite()),
+              "the update ends in exactly one verdict, or is refused with nothing written");
+      Require(device.marked || refused, "a device without the test mark is never updated");
       Require(UpdateBusy == 0, "UpdateBusy is cleared");
       Require(form.btn_Exit->Enabled(), "Exit is enabled again");
       bool echoed = false;

@@ -9,6 +9,7 @@ int UpdateOne(const uint8_t* data, std::size_t size) {
   Input input(data, size);
   const uint8_t flags = input.Take();
   InputDevice device(input);
+  device.marked = (flags & 2) == 0;
   QuietSystem system;
   Installed installed(&device, &system, nullptr, (flags & 1) ? WithTestLoader : nullptr);
 
@@ -17,6 +18,8 @@ int UpdateOne(const uint8_t* data, std::size_t size) {
   device.CloseForGood();
 
   Require(result == 0 || result == 1, "the result is a success flag");
+  Require(device.marked || (result == 0 && !device.AnyWrite()),
+          "a test build writes nothing to a device without the test mark");
   bool echoed = false;
   CheckUpdateRequests(device, echoed);
   // Two attempts with the loader: 2000 ms after the loader and 500 ms after each of three

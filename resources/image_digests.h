@@ -13,6 +13,10 @@ struct RecordedDigest {
   std::array<uint8_t, 32> sha256;
 };
 
+// Whether the images are generated test images (no QVB_FIRMWARE_DIR): such a build writes only
+// to test devices.
+bool CarriesTestImages();
+
 // All digests of the build, `count` of them.
 const RecordedDigest* RecordedDigests(std::size_t& count);
 

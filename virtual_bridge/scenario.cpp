@@ -140,6 +140,9 @@ bool Apply(DeviceModel& model, const std::string& key, const std::string& value,
     SetInquiryText(model, vendor, product);
   } else if (key == "inquiry_model") {
     SetInquiryModel(model, value == "none" ? "" : value);
+  } else if (key == "test_device") {
+    if (value != "yes" && value != "no") return false;
+    SetTestDeviceMark(model, value == "yes");
   } else if (key == "inquiry") {
     if (value != "fail" && value != "ok") return false;
     model.inquiry_ok = value == "ok";

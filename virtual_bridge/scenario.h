@@ -10,6 +10,9 @@
 //   vendor = Quorvel           product = QVB886 NVMe   (INQUIRY text, blank padded)
 //   inquiry_model = w886       (INQUIRY bytes 36-39; "none" clears them)
 //   inquiry = fail
+//   test_device = yes          (INQUIRY bytes 40-55 carry the test-device mark "QVB-TEST-DEVICE!",
+//                               the only devices a test build writes to; "no" clears them, so
+//                               the disk stands for a real, unmarked bridge)
 //   probe = 20 00 | fail       info = F4 E7 ... (16 hex bytes) | fail   info_alt = ... | fail
 //   loader = yes               (information block byte 6 = 0: the loader path)
 //   descriptor = 0A 010400     (buffer 0 descriptor: boundary, capacity)

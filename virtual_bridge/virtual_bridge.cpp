@@ -97,6 +97,18 @@ void SetInquiryText(DeviceModel& model, const std::string& vendor, const std::st
     model.inquiry[16 + i] = static_cast<uint8_t>(i < product.size() ? product[i] : ' ');
 }
 
+InquiryData MarkedInquiry() {
+  InquiryData inquiry{};
+  std::memcpy(&inquiry[kTestDeviceMarkAt], kTestDeviceMark, kTestDeviceMarkSize);
+  return inquiry;
+}
+
+void SetTestDeviceMark(DeviceModel& model, bool marked) {
+  for (int i = 0; i < kTestDeviceMarkSize; ++i)
+    model.inquiry[static_cast<std::size_t>(kTestDeviceMarkAt + i)] =
+        marked ? static_cast<uint8_t>(kTestDeviceMark[i]) : 0;
+}
+
 void SetInquiryModel(DeviceModel& model, const std::string& text) {
   for (std::size_t i = 0; i < 4; ++i)
     model.inquiry[36 + i] = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
@@ -255,7 +267,8 @@ bool VirtualBridge::Answer(DeviceModel& model, std::size_t index, const std::vec
 
   if (name == "inquiry") {
     if (!model.inquiry_ok) return false;
-    delivered = Deliver(request, model.inquiry.data(), std::min<std::size_t>(cdb[4], 40));
+    delivered =
+        Deliver(request, model.inquiry.data(), std::min<std::size_t>(cdb[4], model.inquiry.size()));
     return true;
   }
   if (name == "request_sense") {

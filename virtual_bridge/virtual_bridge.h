@@ -11,15 +11,22 @@
 
 #include "device/disk_interfaces.h"
 #include "device/scsi_host.h"
+#include "device/test_device.h"
 
 namespace qvb::virt {
+
+using InquiryData = std::array<uint8_t, kTestDeviceInquiryLength>;
+// INQUIRY data that holds nothing but the test-device mark (bytes 40-55): every virtual disk is
+// a test device unless a scenario says `test_device = no`.
+InquiryData MarkedInquiry();
 
 // What one virtual disk answers. An absent optional means: the command fails with CHECK
 // CONDITION (illegal request).
 struct DeviceModel {
   std::string path;  // the device path, Windows style; matched without regard to case
   bool inquiry_ok = true;
-  std::array<uint8_t, 40> inquiry{};  // bytes 8-15 vendor, 16-31 product, 32-35 rev, 36-39 model
+  // Bytes 8-15 vendor, 16-31 product, 32-35 rev, 36-39 model, 40-55 the test-device mark.
+  InquiryData inquiry = MarkedInquiry();
   std::optional<std::array<uint8_t, 2>> probe;
   std::optional<std::array<uint8_t, 16>> info;
   std::optional<std::array<uint8_t, 16>> info_alt;
@@ -51,6 +58,8 @@ DeviceModel MakeQvb886(const std::string& path, std::array<uint8_t, 4> version);
 void SetInquiryText(DeviceModel& model, const std::string& vendor, const std::string& product);
 // Puts the prefix letter and three digits (or any 4 bytes) at INQUIRY bytes 36-39.
 void SetInquiryModel(DeviceModel& model, const std::string& text);
+// Sets or clears the test-device mark: an unmarked disk stands for a real bridge.
+void SetTestDeviceMark(DeviceModel& model, bool marked);
 
 struct Request {
   std::string path;

@@ -11,6 +11,7 @@
 #include "app/startup.h"
 #include "device/privileges.h"
 #include "device/system_services.h"
+#include "firmware/version_policy.h"
 #include "virtual_bridge/scenario.h"
 #include "virtual_bridge/virtual_devices.h"
 
@@ -64,7 +65,7 @@ const char* GuiHelpText() {
 }
 
 std::string GuiVersionText() {
-  return std::string("qvb886-fwupdate-gui ") + QVB_VERSION + "\n";
+  return std::string("qvb886-fwupdate-gui ") + QVB_VERSION + "\n" + CarriedFirmwareText();
 }
 
 PrivilegeGate SystemPrivilegeGate() {

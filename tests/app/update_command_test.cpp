@@ -65,6 +65,21 @@ TEST_F(UpdateCommandTest, Failure) {
   EXPECT_EQ(1u, system.debug.size());
 }
 
+TEST_F(UpdateCommandTest, TestBuildSendsNothingToAnUnmarkedBridgeAndSaysWhy) {
+  auto& form = StartWithUpdateOffered();
+  const Texts offered = Lines();
+  virt::SetTestDeviceMark(bridge.devices().front(), false);
+  bridge.ClearRequests();
+  ASSERT_TRUE(Press(form));
+  EXPECT_EQ(std::vector<std::string>{"inquiry"}, bridge.CommandNames()) << "the mark, read only";
+  ASSERT_EQ(1u, system.boxes.size());
+  EXPECT_EQ(TestBuildRefusal(), system.boxes[0].text);
+  EXPECT_EQ("Warning", system.boxes[0].caption);
+  EXPECT_EQ(offered, Lines());
+  EXPECT_TRUE(form.btn_upd->Visible() && form.btn_upd->Enabled());
+  EXPECT_EQ(0, UpdateBusy);
+}
+
 TEST_F(UpdateCommandTest, MessagesAreProcessedOnceBeforeAndAfterEveryNormalPiece) {
   auto& form = StartWithUpdateOffered();
   const int before = app.process_messages_calls();
@@ -99,7 +114,7 @@ TEST_F(UpdateCommandTest, RefreshFallingDueDuringTheUpdateWaitsUntilItHasEnded) 
   // No refresh may talk to the bridge while it is written and read back.
   const auto names = bridge.CommandNames();
   const auto first_write = std::find(names.begin(), names.end(), "write_buffer");
-  const auto first_inquiry = std::find(names.begin(), names.end(), "inquiry");
+  const auto first_inquiry = std::find(first_write, names.end(), "inquiry");
   ASSERT_NE(names.end(), first_write);
   ASSERT_NE(names.end(), first_inquiry) << "the deferred refresh did run";
   EXPECT_EQ(65 + 65 + 2, std::count(first_write - 1, first_inquiry, std::string("read_buffer")) +

@@ -12,6 +12,8 @@
 #include "cli/platform.h"
 #include "cli/progress.h"
 #include "cli/report.h"
+#include "device/test_device.h"
+#include "firmware/update.h"
 #include "tests/cli/cli_harness.h"
 
 #ifdef _WIN32
@@ -181,6 +183,12 @@ INSTANTIATE_TEST_SUITE_P(
              "several_devices",
              {kSeveral, "Or choose one with --device PATH."}},
         Case{"UpdateNone", "", {"update", "--yes"}, kExitNoDevice, "no_device", {kNoDevice}},
+        Case{"UpdateRefusedRealBridge",
+             Qvb886(kDiskA, "133.1.0.3", "test_device = no\n"),
+             {"update", "--yes"},
+             kExitTestBuild,
+             "test_build_refused",
+             {"This is a test build", "Nothing was written"}},
         Case{"UpdateUnconfirmed",
              Qvb886(kDiskA, "133.1.0.3"),
              {"update"},
@@ -485,6 +493,24 @@ TEST(Choice, SeveralDisksAreRefusedAndNothingIsWritten) {
   EXPECT_NE(result.out.find(std::string("  ") + kDiskA), std::string::npos);
   EXPECT_NE(result.out.find(std::string("  ") + kDiskB), std::string::npos);
   EXPECT_EQ(devices.Count("write_buffer"), 0);
+}
+
+// A test build writes a test device as ever and nothing at all to one without the mark; asked
+// to update the unmarked one, the procedure itself also refuses before the first write.
+TEST(TestBuild, WritesOnlyMarkedDevices) {
+  ASSERT_TRUE(CarriesTestImages());
+  for (const bool marked : {true, false}) {
+    InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3", marked ? "" : "test_device = no\n"));
+    const Result result = RunCli({"update", "--yes"});
+    EXPECT_EQ(result.code, marked ? kExitOk : kExitTestBuild) << result.out;
+    EXPECT_EQ(devices.Count("write_buffer"), marked ? 65 : 0);
+    EXPECT_EQ(devices.Count("control"), 0);
+    if (!marked) {
+      EXPECT_EQ(UpdateFirmware(nullptr, kDiskA), 0);
+      EXPECT_EQ(devices.Count("write_buffer"), 0);
+    }
+  }
+  EXPECT_NE(RunCli({"--version"}).out.find("Test build:"), std::string::npos);
 }
 
 TEST(Choice, DeviceOptionWritesOnlyTheChosenDisk) {

@@ -235,6 +235,7 @@ virt::Fault FaultAt(Kind kind, int k) {
 enum class Outcome {
   Success,           // "Successfully updated." over a flash holding the image
   FailedUntouched,   // "Update Fail!", nothing written
+  Refused,           // the test build's box: not a test device, nothing written, lines kept
   FailedHoldsImage,  // "Update Fail!", although the image did land (a safe false alarm)
   FailedPartial,     // "Update Fail!" with the flash partly written: the user is told
   FalseSuccess,      // success shown over a flash without the image
@@ -250,9 +251,10 @@ struct Run {
 };
 
 // One Update command on a fresh window and bridge, with `fault` striking the update's requests.
-Run RunUpdate(bool loader_path, const virt::Fault* fault) {
+Run RunUpdate(bool loader_path, const virt::Fault* fault, bool marked = true) {
   virt::DeviceModel model = virt::MakeQvb886(kPath, {133, 1, 0, 3});
   if (loader_path) (*model.info)[6] = 0;
+  virt::SetTestDeviceMark(model, marked);
   virt::VirtualBridge bridge({model});
   GuardedHost host(bridge);
   host.SetDownloadBound((model.capacity + 511) / 512 * 512);
@@ -284,9 +286,16 @@ Run RunUpdate(bool loader_path, const virt::Fault* fault) {
       const bool success = form.pnl_Descript_4->Text() == "Successfully updated." &&
                            form.pnl_Descript_2->Text() == "Please power off/on your USB device";
       const bool failure = form.pnl_Descript_3->Text() == "Update Fail!";
+      const bool refused = system.boxes.size() == 1 && system.boxes[0].text == TestBuildRefusal();
       const auto& flash = bridge.devices()[0].flash;
+      const auto names = bridge.CommandNames();
+      const bool written = std::count(names.begin(), names.end(), "write_buffer") +
+                               std::count(names.begin(), names.end(), "control") >
+                           0;
       if (host.runaway() || run.requests > kMaxRequests || run.pause_ms > kMaxPauseMs)
         run.outcome = Outcome::Runaway;
+      else if (refused)
+        run.outcome = success || failure || written ? Outcome::NoVerdict : Outcome::Refused;
       else if (success == failure)
         run.outcome = Outcome::NoVerdict;
       else if (success)
@@ -317,6 +326,8 @@ const char* OutcomeName(Outcome outcome) {
       return "success";
     case Outcome::FailedUntouched:
       return "fail, untouched";
+    case Outcome::Refused:
+      return "refused, untouched";
     case Outcome::FailedHoldsImage:
       return "fail, image landed";
     case Outcome::FailedPartial:
@@ -331,10 +342,9 @@ const char* OutcomeName(Outcome outcome) {
   return "?";
 }
 
-constexpr std::array<Outcome, 7> kOutcomes = {Outcome::Success,          Outcome::FailedUntouched,
-                                              Outcome::FailedHoldsImage, Outcome::FailedPartial,
-                                              Outcome::FalseSuccess,     Outcome::NoVerdict,
-                                              Outcome::Runaway};
+constexpr std::array<Outcome, 8> kOutcomes = {
+    Outcome::Success,       Outcome::FailedUntouched, Outcome::Refused,   Outcome::FailedHoldsImage,
+    Outcome::FailedPartial, Outcome::FalseSuccess,    Outcome::NoVerdict, Outcome::Runaway};
 
 void RunMatrix(bool loader_path) {
   const char* path_name = loader_path ? "loader path" : "normal path";
@@ -391,6 +401,14 @@ TEST(FaultMatrix, NormalPath) {
 
 TEST(FaultMatrix, LoaderPath) {
   RunMatrix(true);
+}
+
+// A test build and a bridge without the test-device mark: the box, and no write of any kind.
+TEST(FaultMatrix, UnmarkedBridgeGetsNoWrite) {
+  const struct Run run = RunUpdate(false, nullptr, false);
+  EXPECT_EQ(Outcome::Refused, run.outcome) << OutcomeName(run.outcome);
+  EXPECT_EQ(1, run.requests) << "one INQUIRY reads the mark";
+  for (const auto& violation : run.violations) ADD_FAILURE() << violation;
 }
 
 // The guard itself must see what it is there to see, or a clean matrix proves nothing.

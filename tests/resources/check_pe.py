@@ -145,6 +145,11 @@ def check(args):
     for key, value in (("FileDescription", "QVB886 FW Updater"), ("ProductVersion", "1.0.0.0")):
         expect((key + "\0").encode("utf-16-le") in version and value.encode("utf-16-le") in version,
                f"version resource lacks {key} = {value}")
+    if args.build_kind:
+        # A test build says so where Explorer shows the description; a release build does not.
+        marked = "test build".encode("utf-16-le") in version
+        expect(marked == (args.build_kind == "test"),
+               f"the description {'lacks' if not marked else 'carries'} \"test build\" in a {args.build_kind} build")
 
     if args.subsystem == "gui":
         groups = [k for k in res if k[0] == RT_GROUP_ICON]
@@ -180,6 +185,7 @@ def main():
     parser.add_argument("--level", default="requireAdministrator")
     parser.add_argument("--images")
     parser.add_argument("--no-firmware", action="store_true")
+    parser.add_argument("--build-kind", choices=["test", "release"])
     args = parser.parse_args()
     try:
         failures = check(args)

@@ -71,6 +71,17 @@ scenario_up_to_date() {
   check "$n: nothing was written" [ "$(count_lines $R/$n.cmds '^write_buffer')" -eq 0 ]
 }
 
+# A test build on a real (unmarked) bridge: refused with its own code, nothing written.
+scenario_unmarked() {
+  local n=unmarked
+  start_gadget $n "$SCENARIOS/$n.scenario" || return
+  run_cli "$R/$n.update.txt" update --yes
+  check "$n: a test build refuses a bridge without the test mark (exit 9)" [ $? -eq 9 ]
+  stop_gadget
+  check "$n: no WRITE BUFFER and no vendor write reached the gadget" \
+    [ "$(count_lines $R/$n.cmds '^(write_buffer|control) ')" -eq 0 ]
+}
+
 scenario_piece_fails() {
   local n=piece-fails
   start_gadget $n "$SCENARIOS/$n.scenario" || return
@@ -356,7 +367,7 @@ pass "configfs gadget with FunctionFS"
 if [ "$QVB_RIG_MODE" = bench ]; then
   run_bench
 else
-  for s in update_required up_to_date piece_fails piece_fails_once short_replies vanish exclusive_holder \
+  for s in update_required up_to_date unmarked piece_fails piece_fails_once short_replies vanish exclusive_holder \
     hotplug uas uas_quirks uas_vanish; do
     if [ -n "$QVB_RIG_ONLY" ] && ! echo ",$QVB_RIG_ONLY," | grep -q ",$s,"; then continue; fi
     scenario_$s

@@ -160,6 +160,18 @@ scenario_up_to_date() {
   check "$n: nothing was written" [ "$(count_lines "$R/$n.cmds" '^write_buffer')" -eq 0 ]
 }
 
+# The shipped program, a test build, on a real (unmarked) bridge: refused, nothing written.
+scenario_unmarked() {
+  local n=win-unmarked
+  start_gadget $n "$SCENARIOS/unmarked.scenario" || return
+  link_disk "$USBSTOR_NAME" "$SG"
+  win_cli "$R/$n.update.txt" update --yes
+  check "$n: a test build refuses a bridge without the test mark (exit 9)" [ $? -eq 9 ]
+  stop_gadget
+  check "$n: no WRITE BUFFER and no vendor write reached the gadget" \
+    [ "$(count_lines "$R/$n.cmds" '^(write_buffer|control) ')" -eq 0 ]
+}
+
 scenario_piece_fails_once() {
   local n=win-piece-fails-once
   start_gadget $n "$SCENARIOS/piece-fails-once.scenario" || return
@@ -312,7 +324,7 @@ pass "win32 prefix ready"
 Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>/run/rig/display >/dev/null 2>"$R/xvfb.err" &
 wait_for "[ -s /run/rig/display ]" 20 && export DISPLAY=:$(cat /run/rig/display)
 check "the disk interfaces seeded into Wine's registry" seed_registry
-for s in update_required linux_compare up_to_date piece_fails_once piece_fails vanish uas window window_uas \
+for s in update_required linux_compare up_to_date unmarked piece_fails_once piece_fails vanish uas window window_uas \
   win64_update_required win64_window; do
   if [ -n "$QVB_RIG_ONLY" ] && ! echo ",$QVB_RIG_ONLY," | grep -q ",$s,"; then continue; fi
   # Without --windows64 the x86_64 programs are not asked for (ctest always names their build).

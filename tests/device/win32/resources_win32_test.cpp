@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/firmware_image.h"
+#include "device/test_device.h"
 
 namespace qvb {
 namespace {
@@ -88,7 +89,10 @@ TEST(Win32Resources, VersionResource) {
     const char* value;
   };
   for (const Text& t :
-       {Text{"CompanyName", "Quorvel"}, Text{"FileDescription", "QVB886 FW Updater"},
+       {Text{"CompanyName", "Quorvel"},
+        Text{"FileDescription", CarriesTestImages()
+                                    ? "QVB886 FW Updater - test build, test devices only"
+                                    : "QVB886 FW Updater"},
         Text{"FileVersion", "1.0.0.0"}, Text{"ProductVersion", "1.0.0.0"}}) {
     const std::string key = std::string("\\StringFileInfo\\040904E4\\") + t.key;
     char* value = nullptr;
