@@ -20,7 +20,6 @@ constexpr uintptr_t kRefreshTimerId = 101;
 constexpr uint32_t kRefreshTimerMs = 500;
 constexpr int kDeviceTableEntries = 128;
 constexpr int kDeviceTableEntrySize = 320;
-constexpr uint8_t kQvb886ModelCode = 22;
 
 class TForm1 : public tk::MessageHandler, public UpdateObserver {
  public:

@@ -37,8 +37,6 @@ class GuardedScsiHost : public ScsiHost {
 
   ScsiOpen Open(const char* path, ShareMode share) override;
 
-  ScsiHost& inner() { return inner_; }
-
  private:
   ScsiHost& inner_;
 };
