@@ -13,6 +13,7 @@ enum ExitCode : int {
   kExitNoPermission = 6,    // a disk is there but the system refuses the commands
   kExitUpToDate = 7,        // nothing to do: the firmware is already up to date
   kExitPowerCycle = 8,      // written by this process; waits to be powered off and on
+  kExitOutputFailed = 10,   // standard output could not be written
 };
 
 }  // namespace qvb::cli

@@ -93,7 +93,7 @@ TEST(EndToEnd, UpdateThroughAPipePrintsPlainLines) {
             std::string::npos)
       << run.output;
   // Without a terminal there is nobody to ask: --yes is required.
-  EXPECT_EQ(ThroughPipe({"update", "--virtual", scenario.path()}).code, kExitUsage);
+  EXPECT_EQ(ThroughPipe({"update", "--virtual", scenario.path()}).code, kExitUpdateFailed);
 }
 
 TEST(EndToEnd, UpdateOnATerminalAsksAndDrawsABar) {
