@@ -144,7 +144,7 @@ const char* HelpText() {
          "  8  the device was updated by this process and has not yet been powered off\n"
          "     and on: it still reports its old version and is not written again\n"
          "  9  a test build refuses a device that is not a test device\n"
-         "  10 standard output could not be written\n";
+         "  10  standard output could not be written\n";
 }
 
 }  // namespace qvb::cli
