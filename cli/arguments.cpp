@@ -14,9 +14,10 @@ Command CommandFromWord(const std::string& word) {
   return Command::None;
 }
 
-ParseResult Fail(std::string error) {
+ParseResult Fail(std::string error, bool json) {
   ParseResult result;
   result.error = std::move(error);
+  result.json = json;
   return result;
 }
 
@@ -28,6 +29,20 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
   bool help = false, version = false;
   std::vector<std::string> words;
 
+  // A usage error is answered with a document too when one was asked for.
+  for (int i = 1; i < argc; ++i)
+    if (argv[i] && std::string(argv[i]) == "--json") result.json = true;
+  // The parser would take the next word as the value of "--device=" with nothing after the sign,
+  // and of "--device" followed by an option ("No disk --yes was found").
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i] ? argv[i] : "";
+    const bool option_next = i + 1 < argc && argv[i + 1] && argv[i + 1][0] == '-';
+    if (word == "--device=" || (word == "--device" && option_next))
+      return Fail("--device needs one device path", result.json);
+    if (word == "--virtual=" || (word == "--virtual" && option_next))
+      return Fail("--virtual needs one scenario file", result.json);
+  }
+
   CLI::App app("", "qvb886-fwupdate");
   // HelpText() is the help: the manual page is made from it.
   app.set_help_flag();
@@ -38,7 +53,7 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
       app.add_option("--virtual", options.virtual_scenario)->type_name("SCENARIO");
   // A flag with a value ("--yes=no") is refused rather than read as false.
   app.add_flag("--json", options.json)->disable_flag_override();
-  app.add_flag("-y,--yes", options.yes)->disable_flag_override();
+  app.add_flag("-y,--yes,--assume-yes", options.yes)->disable_flag_override();
   app.add_flag("-h,--help", help)->disable_flag_override();
   app.add_flag("--version", version)->disable_flag_override();
   // The command is a plain word, so that options may stand before or after it.
@@ -47,16 +62,17 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return Fail(error.what());
+    return Fail(error.what(), result.json);
   }
 
-  if (device->count() > 0 && options.device.empty()) return Fail("--device needs one device path");
+  if (device->count() > 0 && options.device.empty())
+    return Fail("--device needs one device path", result.json);
   if (scenario->count() > 0 && options.virtual_scenario.empty())
-    return Fail("--virtual needs one scenario file");
+    return Fail("--virtual needs one scenario file", result.json);
   for (const auto& word : words) {
     const Command command = CommandFromWord(word);
-    if (command == Command::None) return Fail("unknown command " + word);
-    if (options.command != Command::None) return Fail("more than one command");
+    if (command == Command::None) return Fail("unknown command " + word, result.json);
+    if (options.command != Command::None) return Fail("more than one command", result.json);
     options.command = command;
   }
 
@@ -65,11 +81,11 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
   } else if (version) {
     options.command = Command::Version;
   } else if (options.command == Command::None) {
-    return Fail("no command given");
+    return Fail("no command given", result.json);
   } else if (options.command == Command::List && device->count() > 0) {
-    return Fail("list takes no --device: it shows every disk");
+    return Fail("list takes no --device: it shows every disk", result.json);
   } else if (options.command != Command::Update && options.yes) {
-    return Fail("--yes belongs to update");
+    return Fail("--yes belongs to update", result.json);
   }
   result.ok = true;
   return result;
@@ -96,7 +112,10 @@ const char* HelpText() {
          "  --device PATH        the device to use (as list shows it); needed when several\n"
          "                       disks are attached\n"
          "  --yes, -y            update without asking\n"
-         "  --json               print the result as one JSON document on standard output\n"
+         "  --assume-yes         the same as --yes\n"
+         "  --json               print the result as one JSON document on standard output,\n"
+         "                       a usage error included; the documents follow the JSON\n"
+         "                       Schema qvb886-fwupdate.schema.json shipped with the program\n"
          "  --virtual SCENARIO   use the virtual bridge described by a scenario file instead\n"
          "                       of the attached disks (needs no administrator rights)\n"
          "  --help, -h           this text\n"
@@ -109,9 +128,13 @@ const char* HelpText() {
          "kept from sleeping (on Linux, a logind inhibitor lock); where that cannot be had the\n"
          "update goes on and says so on standard error.\n"
          "\n"
+         "Why a command failed (every exit code but 0, 7 and 8) is also said on standard\n"
+         "error, once when standard output and error are the same terminal.\n"
+         "\n"
          "Exit codes:\n"
          "  0  done: update wrote the firmware; status found the update required\n"
-         "  1  the update failed, or was not confirmed\n"
+         "  1  the update failed, or was not confirmed (an answer other than y, or no\n"
+         "     terminal to ask on and no --yes)\n"
          "  2  bad usage, or an unreadable scenario file\n"
          "  3  no device found\n"
          "  4  the device is not updatable (not a QVB886, version unreadable or not supported)\n"
@@ -120,8 +143,8 @@ const char* HelpText() {
          "  7  nothing to do: the firmware is already up to date (status, update)\n"
          "  8  the device was updated by this process and has not yet been powered off\n"
          "     and on: it still reports its old version and is not written again\n"
-         "  9  this is a test build (--version says so): it carries generated test images\n"
-         "     and writes only to test devices, never to a real bridge\n";
+         "  9  a test build (--version says so) refuses a device that is not a test device\n"
+         "  10  standard output could not be written\n";
 }
 
 }  // namespace qvb::cli

@@ -19,6 +19,7 @@ struct ParseResult {
   bool ok = false;
   Options options;
   std::string error;  // what was wrong, for the usage message
+  bool json = false;  // "--json" was among the words, even when they did not parse
 };
 
 // Options may stand before or after the command; "--name=value" and "--name value" both work.

@@ -9,6 +9,7 @@
 #include "cli/console_services.h"
 #include "cli/exit_codes.h"
 #include "cli/platform.h"
+#include "cli/report.h"
 #include "device/scsi_host.h"
 #include "firmware/power_cycle.h"
 #include "firmware/version_policy.h"
@@ -20,13 +21,33 @@
 
 namespace qvb::cli {
 
-int Run(int argc, const char* const* argv, Console& console) {
-  const ParseResult parsed = ParseArguments(argc, argv);
-  if (!parsed.ok) {
-    console.err << "qvb886-fwupdate: " << parsed.error << "\n"
-                << "Try 'qvb886-fwupdate --help'.\n";
-    return kExitUsage;
+namespace {
+
+const char* CommandWord(Command command) {
+  switch (command) {
+    case Command::List:
+      return "list";
+    case Command::Status:
+      return "status";
+    case Command::Update:
+      return "update";
+    default:
+      return nullptr;
   }
+}
+
+// Bad usage: the reason on standard error, and a document when one was asked for.
+int RefuseUsage(Console& console, bool json, const char* command, const std::string& error,
+                bool try_help) {
+  console.err << "qvb886-fwupdate: " << Printable(error) << "\n";
+  if (try_help) console.err << "Try 'qvb886-fwupdate --help'.\n";
+  if (json) console.out << UsageErrorDocumentText(command, error, kExitUsage);
+  return kExitUsage;
+}
+
+int RunCommand(int argc, const char* const* argv, Console& console) {
+  const ParseResult parsed = ParseArguments(argc, argv);
+  if (!parsed.ok) return RefuseUsage(console, parsed.json, nullptr, parsed.error, true);
   const Options& options = parsed.options;
   if (options.command == Command::Help) {
     console.out << HelpText();
@@ -48,10 +69,9 @@ int Run(int argc, const char* const* argv, Console& console) {
   if (!options.virtual_scenario.empty()) {
     virtual_devices.emplace(options.virtual_scenario);
     std::string error;
-    if (!virtual_devices->Load(error)) {
-      console.err << "qvb886-fwupdate: scenario " << error << "\n";
-      return kExitUsage;
-    }
+    if (!virtual_devices->Load(error))
+      return RefuseUsage(console, options.json, CommandWord(options.command), "scenario " + error,
+                         false);
   } else {
     session.privileged =
         console.has_device_privileges ? console.has_device_privileges() : HasDevicePrivileges();
@@ -71,6 +91,20 @@ int Run(int argc, const char* const* argv, Console& console) {
       break;
   }
   return kExitUsage;
+}
+
+}  // namespace
+
+int Run(int argc, const char* const* argv, Console& console) {
+  const int code = RunCommand(argc, argv, console);
+  if (code == kExitOutputFailed) return code;  // said already
+  // A script must not take a missing report or document for success.
+  console.out.flush();
+  if (!console.out.fail()) return code;
+  console.err << "qvb886-fwupdate: standard output could not be written";
+  if (code != kExitOk) console.err << " (the command itself ended with exit code " << code << ")";
+  console.err << ".\n";
+  return kExitOutputFailed;
 }
 
 }  // namespace qvb::cli

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,28 @@ void ReportAccess(const Session& session, const Survey& survey) {
   std::ostream& err = session.console.err;
   for (const auto& path : survey.denied) err << "Permission denied: " << Printable(path) << "\n";
   if (!session.privileged || !survey.denied.empty()) err << "Note: " << PrivilegeNote() << "\n";
+}
+
+// Why a command failed is said on standard error as well, so that a script that throws standard
+// output away or keeps only standard error still learns it; once when both are the terminal.
+void AlsoOnError(const Session& session, const std::string& text) {
+  const Console& console = session.console;
+  const std::ostream& human = session.human();
+  if (&human == &console.err) return;
+  if (&human == &console.out && console.out_terminal && console.err_terminal) return;
+  console.err << text;
+}
+
+void SayFailure(const Session& session, const std::string& text) {
+  session.human() << text;
+  AlsoOnError(session, text);
+}
+
+// The window's non-empty lines, as WriteLinesText writes them.
+std::string LinesText(const WindowLines& lines) {
+  std::ostringstream text;
+  WriteLinesText(text, lines);
+  return text.str();
 }
 
 struct Document {
@@ -104,15 +127,15 @@ Choice Choose(const Session& session, const Survey& survey, bool for_update) {
     const bool denied = session.access && session.access->WasDenied(wanted);
     choice.exit_code = denied ? kExitNoPermission : kExitNoDevice;
     choice.outcome = denied ? "no_permission" : "no_device";
-    out << "No disk " << Printable(wanted)
-        << (denied ? " could be examined: permission denied.\n"
-                   : " was found behind a supported bridge.\n");
+    SayFailure(session, "No disk " + Printable(wanted) +
+                            (denied ? " could be examined: permission denied.\n"
+                                    : " was found behind a supported bridge.\n"));
     return choice;
   }
 
   if (scan.disk_count == 0) {
     choice.lines = ScreenFor(Outcome::NoDevice).lines;
-    WriteLinesText(out, choice.lines);
+    SayFailure(session, LinesText(choice.lines));
     const bool denied = !survey.denied.empty();
     choice.exit_code = denied ? kExitNoPermission : kExitNoDevice;
     choice.outcome = denied ? "no_permission" : "no_device";
@@ -120,20 +143,21 @@ Choice Choose(const Session& session, const Survey& survey, bool for_update) {
   }
   if (scan.ListedCount() >= 2) {
     choice.lines = ScreenFor(Outcome::SeveralDevices).lines;
-    WriteLinesText(out, choice.lines);
+    SayFailure(session, LinesText(choice.lines));
     out << "Attached:\n";
     for (const auto& disk : scan.disks)
       if (disk.listed())
         out << "  " << Printable(disk.path) << "  " << IdentificationText(disk) << "\n";
-    out << "Or choose one with --device PATH.\n";
+    SayFailure(session, "Or choose one with --device PATH.\n");
     choice.exit_code = kExitSeveralDevices;
     choice.outcome = "several_devices";
     return choice;
   }
   if (for_update && !survey.denied.empty()) {
     // The window, with the rights it asks for, might have seen several disks here.
-    out << "Some disks could not be examined, so the disk to update is not certain; choose it "
-           "with --device PATH or run with the rights needed.\n";
+    SayFailure(session,
+               "Some disks could not be examined, so the disk to update is not certain; choose "
+               "it with --device PATH or run with the rights needed.\n");
     choice.exit_code = kExitNoPermission;
     choice.outcome = "no_permission";
     return choice;
@@ -187,10 +211,13 @@ Examined Examine(const Session& session, const ScannedDisk& disk, bool none_list
   Examined examined;
   DiskReport& device = examined.device;
   device = DescribeDisk(disk, true);
-  device.disk.model_code = device.status.model_code;
+  if (device.firmware_asked)
+    device.disk.model_code = device.status.model_code;  // the status check identifies anew
+  else
+    device.status.model_code = disk.model_code;  // another model: nothing more was asked
   std::ostream& out = session.human();
   if (none_listed && device.status.model_code == 0) {
-    out << "No disk with a recognised bridge was found.\n";
+    SayFailure(session, "No disk with a recognised bridge was found.\n");
     return examined;
   }
   examined.power_cycle_pending = session.power_cycles->Waiting(device.disk.path, device.status);
@@ -201,11 +228,14 @@ Examined Examine(const Session& session, const ScannedDisk& disk, bool none_list
            "off and on.\n";
   } else if (device.status.outcome == StatusRead::NotQvb886) {
     const char* model = ModelText(device.status.model_code);
-    out << "The bridge is " << (model ? model : "not recognised") << " (model code "
-        << int{device.status.model_code} << "): this program updates only the QVB886.\n";
+    SayFailure(session, std::string("The bridge is ") + (model ? model : "not recognised") +
+                            " (model code " + std::to_string(device.status.model_code) +
+                            "): this program updates only the QVB886.\n");
   } else if (device.status.outcome != StatusRead::Read) {
-    out << "The firmware version could not be read: " << StatusReadError(device.status.outcome)
-        << ".\n";
+    SayFailure(session, std::string("The firmware version could not be read: ") +
+                            StatusReadError(device.status.outcome) + ".\n");
+  } else if (device.status.status == FirmwareStatus::NotSupported) {
+    AlsoOnError(session, std::string(StatusLine(device.status.status)) + "\n");
   }
   return examined;
 }
@@ -235,7 +265,7 @@ int RunList(Session& session) {
   document.command = "list";
   document.survey = &survey;
   if (survey.scan.disk_count == 0) {
-    WriteLinesText(out, ScreenFor(Outcome::NoDevice).lines);
+    SayFailure(session, LinesText(ScreenFor(Outcome::NoDevice).lines));
     document.exit_code = survey.denied.empty() ? kExitNoDevice : kExitNoPermission;
     document.outcome = survey.denied.empty() ? "no_device" : "no_permission";
     return Emit(session, document);
@@ -306,7 +336,7 @@ int RunUpdate(Session& session) {
       if (device.status.status == FirmwareStatus::UpToDate)
         out << "Nothing to do: the firmware is up to date.\n";
       else
-        out << "Not updated: only the versions 133.1.0.0 to 133.1.0.5 are updated.\n";
+        SayFailure(session, "Not updated: only the versions 133.1.0.0 to 133.1.0.5 are updated.\n");
     }
     return Emit(session, document);
   }
@@ -321,17 +351,26 @@ int RunUpdate(Session& session) {
 
   if (!session.options.yes) {
     if (!session.console.in_terminal || !session.human_terminal()) {
-      out << "Not updated: there is no terminal to confirm on; add --yes to update.\n";
-      document.exit_code = kExitUsage;
-      document.outcome = "not_confirmed";
-      return Emit(session, document);
-    }
-    if (!Confirm(session, device)) {
-      out << "Not updated.\n";
+      SayFailure(session,
+                 "Not updated: there is no terminal to confirm on; add --yes to update.\n");
       document.exit_code = kExitUpdateFailed;
       document.outcome = "not_confirmed";
       return Emit(session, document);
     }
+    if (!Confirm(session, device)) {
+      SayFailure(session, "Not updated.\n");
+      document.exit_code = kExitUpdateFailed;
+      document.outcome = "not_confirmed";
+      return Emit(session, document);
+    }
+  }
+
+  // Nothing is written to a device when its result could not be reported.
+  session.console.out.flush();
+  if (session.console.out.fail()) {
+    session.console.err << "qvb886-fwupdate: standard output could not be written; nothing was "
+                           "written to the device.\n";
+    return kExitOutputFailed;
   }
 
   // The window's texts while the update runs.
@@ -361,7 +400,7 @@ int RunUpdate(Session& session) {
     document.outcome = "updated";
   } else {
     document.lines = ScreenFor(Outcome::UpdateFailed).lines;
-    out << document.lines[2] << "\n";
+    SayFailure(session, document.lines[2] + "\n");
     if (session.access && session.access->WasDenied(device.disk.path))
       session.console.err << "Note: " << PrivilegeNote() << "\n";
     document.exit_code = kExitUpdateFailed;

@@ -1,5 +1,7 @@
 #include "cli/console_services.h"
 
+#include "cli/report.h"
+
 namespace qvb::cli {
 
 ConsoleServices::ConsoleServices(std::ostream& err)
@@ -9,7 +11,7 @@ bool ConsoleServices::InhibitSleep(std::string& reason) {
   if (inner().InhibitSleep(reason)) return true;
   if (!sleep_note_given_) {
     sleep_note_given_ = true;
-    err_ << "Note: sleep could not be inhibited (" << reason
+    err_ << "Note: sleep could not be inhibited (" << Printable(reason)
          << "); keep the computer awake until the update has ended.\n";
     err_.flush();
   }
@@ -17,7 +19,7 @@ bool ConsoleServices::InhibitSleep(std::string& reason) {
 }
 
 int ConsoleServices::MessageBox(const char* text, const char* caption, uint32_t) {
-  err_ << (caption ? caption : "") << ": " << (text ? text : "") << "\n";
+  err_ << Printable(caption ? caption : "") << ": " << PrintableLines(text ? text : "") << "\n";
   return kIdOk;
 }
 

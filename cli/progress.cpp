@@ -36,13 +36,19 @@ void ProgressView::OnImageDamaged() {
   stream_.flush();
 }
 
+void ProgressView::OnAttempt(int attempt) {
+  EndPhase();
+  // Said even when the first attempt failed before a single piece moved.
+  if (attempt > 1) stream_ << "Attempt " << attempt - 1 << " failed; trying once more.\n";
+  attempt_ = attempt;
+  ReportInterrupts();
+  stream_.flush();
+}
+
 void ProgressView::OnProgress(UpdatePhase phase, int attempt, uint32_t done, uint32_t total) {
   // A new phase, a new attempt, or the loader path starting its pieces again from the first.
   if (!active_ || phase != phase_ || attempt != attempt_ || done <= done_ || total != total_) {
     EndPhase();
-    // The first attempt may have failed before a single piece moved.
-    if (attempt > 1 && attempt != attempt_)
-      stream_ << "Attempt " << attempt - 1 << " failed; trying once more.\n";
     StartPhase(phase, attempt, total);
   }
   done_ = done;

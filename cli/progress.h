@@ -18,11 +18,13 @@ class ProgressView : public UpdateObserver {
       : stream_(stream), terminal_(terminal), guard_(guard) {}
 
   void ProcessMessages() override { ReportInterrupts(); }
+  void OnAttempt(int attempt) override;
   void OnProgress(UpdatePhase phase, int attempt, uint32_t done, uint32_t total) override;
   void OnImageDamaged() override;
   // Ends the last phase's line once the procedure has returned.
   void Finish();
 
+  // Attempts begun, whether or not a piece moved in them.
   int attempts() const { return attempt_; }
 
  private:

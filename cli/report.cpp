@@ -37,6 +37,14 @@ std::string Printable(const std::string& text) {
   return result;
 }
 
+std::string PrintableLines(const std::string& text) {
+  std::string result;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    result += Printable(text.substr(start, end - start)) + '\n';
+  return result + Printable(text.substr(start));
+}
+
 std::string IdentificationText(const ScannedDisk& disk) {
   if (!disk.inquiry_ok) return "(no INQUIRY data)";
   const std::string vendor = TrimIdentification(disk.vendor);
@@ -155,6 +163,15 @@ std::string JsonDocumentText(const nlohmann::ordered_json& document) {
   }
   text += '\n';
   return text;
+}
+
+std::string UsageErrorDocumentText(const char* command, const std::string& error, int exit_code) {
+  nlohmann::ordered_json json;
+  json["command"] = command ? ByteText(command) : nullptr;
+  json["outcome"] = "usage_error";
+  json["exit_code"] = exit_code;
+  json["error"] = ByteText(error);
+  return JsonDocumentText(json);
 }
 
 void WriteDiskText(std::ostream& out, const DiskReport& report) {

@@ -7,6 +7,10 @@
 // (the window's five description lines, as the window would show them); "update" adds
 // "attempts" (attempts started) and "interrupts_refused".
 //
+// A usage error (a bad command line, an unreadable scenario) with --json among the words gives
+// {"command" (null when the words did not parse), "outcome": "usage_error", "exit_code",
+// "error" (what was wrong)}.
+//
 // A disk object: "path", "bus" ("USB", "UASP", "1394"), "vendor" and "product" (INQUIRY text,
 // trailing blanks removed; null when INQUIRY failed), "model_code" (0 when not recognised),
 // "model" (the model table's text, or null), "listed" (whether the window lists it) and
@@ -42,6 +46,8 @@ const char* ModelText(uint8_t model_code);
 std::string TrimIdentification(const std::string& text);
 // Text safe to print: bytes outside printable ASCII become '?'.
 std::string Printable(const std::string& text);
+// The same, keeping line feeds: text of several lines.
+std::string PrintableLines(const std::string& text);
 // "Quorvel QVB886 NVMe" or "(no INQUIRY data)".
 std::string IdentificationText(const ScannedDisk& disk);
 // "133.1.0.3"
@@ -58,6 +64,8 @@ nlohmann::ordered_json DeniedJson(const std::vector<std::string>& denied);
 nlohmann::ordered_json LinesJson(const WindowLines& lines);
 // The document as text: indented by two blanks, ending in a line feed.
 std::string JsonDocumentText(const nlohmann::ordered_json& document);
+// The usage error's document as text; `command` may be null.
+std::string UsageErrorDocumentText(const char* command, const std::string& error, int exit_code);
 
 // A block of indented lines about one disk.
 void WriteDiskText(std::ostream& out, const DiskReport& report);

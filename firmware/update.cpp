@@ -213,6 +213,7 @@ int UpdateFirmware(UpdateObserver* window, const char* path) {
 
   // 5: two attempts at most.
   for (int attempt = 1; attempt <= kUpdateAttempts; ++attempt) {
+    if (window) window->OnAttempt(attempt);
     if (!DownloadFirmware(path, 0, staging.data(), kStagingAreaSize, kDownloadLength, loader,
                           window, attempt))
       continue;

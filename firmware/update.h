@@ -25,6 +25,8 @@ class UpdateObserver {
  public:
   virtual ~UpdateObserver() = default;
   virtual void ProcessMessages() {}
+  // Attempt `attempt` (1 or 2) begins; reported even when it then fails before a piece moves.
+  virtual void OnAttempt(int /*attempt*/) {}
   // A piece moved: `done` of `total` pieces of this phase in attempt `attempt` (1 or 2).
   virtual void OnProgress(UpdatePhase, int /*attempt*/, uint32_t /*done*/, uint32_t /*total*/) {}
   // The carried image is not the one the build recorded; the update ends before anything is

@@ -23,7 +23,7 @@ PACKAGES=(
   libudev-dev
   libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools libqt6widgets6 libgl-dev
-  python3
+  python3 python3-jsonschema
   qemu-system-x86 cpio xz-utils
   libsystemd-shared
   libsystemd-dev dbus-daemon python3-dbusmock

@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -25,17 +26,87 @@ std::string OwnExecutable() {
   return std::string(path, static_cast<std::size_t>(length));
 }
 
+// A word from the command line, safe to print: control bytes and bytes outside ASCII become '?'.
+std::string PrintableWord(const std::string& word) {
+  std::string text = word;
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
+  return text;
+}
+
 }  // namespace
 
 GuiOptions ParseGuiCommandLine(int argc, const char* const* argv) {
   GuiOptions options;
-  if (argc == 3 && argv[1] && argv[2] && std::string(argv[1]) == kVirtualOption && *argv[2])
-    options.virtual_scenario = argv[2];
-  if (argc == 2 && argv[1]) {
-    options.help = std::string(argv[1]) == "--help";
-    options.version = std::string(argv[1]) == "--version";
+  const std::string virtual_equals = std::string(kVirtualOption) + "=";
+  bool virtual_given = false;
+  for (int i = 1; i < argc && options.error.empty(); ++i) {
+    const std::string word = argv[i] ? argv[i] : "";
+    if (word == "--help" || word == "-h") {
+      options.help = true;
+    } else if (word == "--version") {
+      options.version = true;
+    } else if (word == kVirtualOption || word.rfind(virtual_equals, 0) == 0) {
+      std::string scenario;
+      if (word == kVirtualOption) {
+        // An option in its place is not a file name: "--virtual --help" lacks the file.
+        if (i + 1 < argc && argv[i + 1] && argv[i + 1][0] != '-') scenario = argv[++i];
+      } else {
+        scenario = word.substr(virtual_equals.size());
+      }
+      if (scenario.empty())
+        options.error = "--virtual needs one scenario file";
+      else if (virtual_given)
+        options.error = "--virtual may be given once";
+      virtual_given = true;
+      options.virtual_scenario = scenario;
+    } else if (!word.empty() && word[0] == '-') {
+      options.error = "unknown option " + PrintableWord(word);
+    } else {
+      options.error = "unexpected argument " + PrintableWord(word);
+    }
   }
+  if (!options.error.empty()) return GuiOptions{.error = options.error};
+  if (options.help) options.version = false;
   return options;
+}
+
+std::string NoDisplayReason() {
+  const auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+  };
+  if (set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY")) return std::string();
+  return "neither DISPLAY nor WAYLAND_DISPLAY is set";
+}
+
+namespace {
+
+QtMessageHandler previous_handler = nullptr;
+
+// Qt ends the program with a fatal message when the display it was told of cannot be reached.
+void DisplayFailureHandler(QtMsgType type, const QMessageLogContext& context,
+                           const QString& message) {
+  if (type != QtFatalMsg) {
+    if (previous_handler) previous_handler(type, context, message);
+    return;
+  }
+  const char* display = std::getenv("WAYLAND_DISPLAY");
+  if (!display || !*display) display = std::getenv("DISPLAY");
+  std::fprintf(stderr,
+               "qvb886-fwupdate-gui: no graphical display could be opened (%s); the window "
+               "needs one. The command-line program qvb886-fwupdate works without.\n",
+               PrintableWord(display ? display : "").c_str());
+  std::fflush(stderr);
+  std::_Exit(kGuiExitNoDisplay);
+}
+
+}  // namespace
+
+void OpenDisplay(tk::qt::QtApplication& application) {
+  previous_handler = qInstallMessageHandler(DisplayFailureHandler);
+  application.Initialize();
+  qInstallMessageHandler(previous_handler);
 }
 
 const char* GuiHelpText() {
@@ -55,13 +126,14 @@ const char* GuiHelpText() {
          "offers to start again through pkexec.\n"
          "\n"
          "Options:\n"
-         "  --help               this text\n"
+         "  --help, -h           this text\n"
          "  --version            the program's version\n"
          "  --virtual SCENARIO   (for tests) the virtual bridge described by a scenario file\n"
          "                       instead of the attached disks\n"
          "\n"
-         "Without an option the window opens; it needs a graphical display. The command-line\n"
-         "program qvb886-fwupdate does the same without one.\n";
+         "Without an option the window opens; it needs a graphical display, and says so when\n"
+         "there is none (exit status 1). The command-line program qvb886-fwupdate does the\n"
+         "same without one. An option it does not know is refused with exit status 2.\n";
 }
 
 std::string GuiVersionText() {

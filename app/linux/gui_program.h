@@ -23,11 +23,24 @@ struct GuiOptions {
   // work without a display (the manual page is made from them at build time).
   bool help = false;
   bool version = false;
+  // Not empty: the command line was not understood, and this says why (a usage error, as the
+  // command-line program answers one: exit code 2).
+  std::string error;
 };
 
-// Only "--virtual SCENARIO", "--help" or "--version", each alone, is taken; anything else on
-// the command line is not read.
+constexpr int kGuiExitUsage = 2;
+constexpr int kGuiExitNoDisplay = 1;
+
+// "--help" (or "-h"), "--version" and "--virtual SCENARIO" (or "--virtual=SCENARIO") are taken;
+// help wins over the others, as on the command line. Anything else is a usage error.
 GuiOptions ParseGuiCommandLine(int argc, const char* const* argv);
+
+// Why no window can be shown here, or empty: neither an X11 nor a Wayland display is named
+// (DISPLAY, WAYLAND_DISPLAY) and no Qt platform is chosen (QT_QPA_PLATFORM).
+std::string NoDisplayReason();
+// Makes the Qt application. A display that is named but cannot be reached ends the program
+// with a sentence that says so (kGuiExitNoDisplay) instead of Qt's abort.
+void OpenDisplay(tk::qt::QtApplication& application);
 
 // The texts of --help and --version.
 const char* GuiHelpText();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -47,17 +48,35 @@ inline bool Privileged() {
   return true;
 }
 
+// With QVB_CLI_JSON_DIR set, every document a test run writes is kept there as a file of its
+// own, for the check against the published JSON Schema. The folder is emptied by the first.
+inline void KeepDocument(const std::vector<std::string>& args, const std::string& document) {
+  const char* folder = std::getenv("QVB_CLI_JSON_DIR");
+  if (!folder || !*folder || document.empty()) return;
+  bool asked = false;
+  for (const auto& arg : args) asked = asked || arg == "--json";
+  if (!asked) return;
+  static int kept = 0;
+  std::error_code ignored;
+  if (kept == 0) std::filesystem::remove_all(folder, ignored);
+  std::filesystem::create_directories(folder, ignored);
+  std::ofstream(std::filesystem::path(folder) / ("document-" + std::to_string(++kept) + ".json"),
+                std::ios::binary)
+      << document;
+}
+
 // Runs qvb886-fwupdate with `args`, `input` on standard input. Pauses are simulated. Runs that
 // share `power_cycles` are commands of one process; without it each run is a process of its own.
+// `out_stream` replaces the collected standard output (a stream that fails, say).
 inline Result RunCli(const std::vector<std::string>& args, const std::string& input = "",
                      Terminal terminal = {}, bool (*privileges)() = Privileged,
-                     PowerCycleWatch* power_cycles = nullptr) {
+                     PowerCycleWatch* power_cycles = nullptr, std::ostream* out_stream = nullptr) {
   qvb::testing::FakeSystem system;
   std::vector<const char*> argv{"qvb886-fwupdate"};
   for (const auto& arg : args) argv.push_back(arg.c_str());
   std::ostringstream out, err;
   std::istringstream in(input);
-  Console console{out, err, in};
+  Console console{out_stream ? *out_stream : out, err, in};
   console.in_terminal = terminal.in;
   console.out_terminal = terminal.out;
   console.err_terminal = terminal.err;
@@ -67,6 +86,7 @@ inline Result RunCli(const std::vector<std::string>& args, const std::string& in
   result.code = Run(static_cast<int>(argv.size()), argv.data(), console);
   result.out = out.str();
   result.err = err.str();
+  KeepDocument(args, result.out);
   return result;
 }
 

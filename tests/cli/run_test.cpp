@@ -59,6 +59,10 @@ TEST_P(ExitCodes, TextAndDocumentAgree) {
     EXPECT_NE(text.out.find(expected), std::string::npos) << "missing: " << expected << "\n"
                                                           << text.out;
 
+  // Why a command failed reaches standard error too.
+  const bool failed = c.code != kExitOk && c.code != kExitUpToDate && c.code != kExitPowerCycle;
+  EXPECT_EQ(text.err.empty(), !failed) << text.err;
+
   args.push_back("--json");
   const Result json = RunCli(args);
   EXPECT_EQ(json.code, c.code);
@@ -66,11 +70,20 @@ TEST_P(ExitCodes, TextAndDocumentAgree) {
   EXPECT_EQ(document["command"].text, c.args[0]);
   EXPECT_EQ(document["outcome"].text, c.outcome);
   EXPECT_EQ(document["exit_code"].number, c.code);
-  // With --json the document stands alone; update keeps its texts on standard error.
+  // The device is described as list describes it.
+  for (const Json& disk : document["disks"].items) {
+    if (!document["device"].is(Json::Kind::Object) ||
+        disk["path"].text != document["device"]["path"].text)
+      continue;
+    EXPECT_EQ(document["device"]["model_code"].number, disk["model_code"].number);
+    EXPECT_EQ(document["device"]["model"].text, disk["model"].text);
+  }
+  // With --json the document stands alone; update keeps its texts on standard error, and the
+  // others say there only why they failed.
   if (c.args[0] == "update") {
     for (const auto& expected : c.texts) EXPECT_NE(json.err.find(expected), std::string::npos);
   } else {
-    EXPECT_EQ(json.err, "");
+    EXPECT_EQ(json.err, text.err);
   }
 }
 
@@ -115,6 +128,12 @@ INSTANTIATE_TEST_SUITE_P(
              kExitNotUpdatable,
              "not_qvb886",
              {"this program updates only the QVB886."}},
+        Case{"StatusOtherModel",
+             Bridge(kDiskA, "w880"),
+             {"status"},
+             kExitNotUpdatable,
+             "not_qvb886",
+             {"The bridge is 880 (model code 21): this program updates only the QVB886.\n"}},
         Case{"StatusConfigFails",
              Qvb886(kDiskA, "133.1.0.3", "config = fail\n"),
              {"status"},
@@ -176,6 +195,12 @@ INSTANTIATE_TEST_SUITE_P(
              kExitNotUpdatable,
              "not_qvb886",
              {}},
+        Case{"UpdateOtherModel",
+             Bridge(kDiskA, "w880"),
+             {"update", "--yes"},
+             kExitNotUpdatable,
+             "not_qvb886",
+             {"The bridge is 880 (model code 21): this program updates only the QVB886.\n"}},
         Case{"UpdateSeveral",
              Qvb886(kDiskA, "133.1.0.3") + Qvb886(kDiskB, "133.1.0.3"),
              {"update", "--yes"},
@@ -192,13 +217,14 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"UpdateUnconfirmed",
              Qvb886(kDiskA, "133.1.0.3"),
              {"update"},
-             kExitUsage,
+             kExitUpdateFailed,
              "not_confirmed",
              {"add --yes"}}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 TEST(Usage, BadCommandLinesAreRefusedWithCode2) {
   ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.3"));
+  ScenarioFile escape("[device]\npath = a\nmodel\x1b]0;pwned\x07 = 1\n");
   const std::vector<std::vector<std::string>> lines = {
       {},
       {"flash"},
@@ -214,12 +240,30 @@ TEST(Usage, BadCommandLinesAreRefusedWithCode2) {
       {"status", "--device", "a", "--device", "b"},
       {"list", "--virtual"},
       {"list", "--virtual", "/nonexistent/scenario.scn"},
+      {"update", "--device=", "--yes"},
+      {"update", "--device", "--yes"},
+      {"status", "--virtual=", "list"},
+      {"fl\x1b[2Jash"},
+      {"list", "--virtual", escape.path()},
   };
-  for (const auto& args : lines) {
+  for (auto args : lines) {
+    SCOPED_TRACE(::testing::PrintToString(args));
     const Result result = RunCli(args);
-    EXPECT_EQ(result.code, kExitUsage) << ::testing::PrintToString(args);
-    EXPECT_TRUE(result.out.empty()) << ::testing::PrintToString(args);
-    EXPECT_FALSE(result.err.empty()) << ::testing::PrintToString(args);
+    EXPECT_EQ(result.code, kExitUsage);
+    EXPECT_TRUE(result.out.empty());
+    EXPECT_FALSE(result.err.empty());
+    // What the user typed or a file held reaches the terminal without its control bytes.
+    for (const char c : result.err) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7F)) << result.err;
+
+    // Asked for, the refusal is a document as well.
+    args.push_back("--json");
+    const Result json = RunCli(args);
+    EXPECT_EQ(json.code, kExitUsage);
+    const Json document = json.Document();
+    EXPECT_EQ(document["outcome"].text, "usage_error");
+    EXPECT_EQ(document["exit_code"].number, kExitUsage);
+    EXPECT_FALSE(document["error"].text.empty());
+    EXPECT_EQ(json.err.rfind("qvb886-fwupdate: ", 0), 0u) << json.err;
   }
 }
 
@@ -245,6 +289,7 @@ TEST(Usage, OptionsStandBeforeOrAfterTheCommandWithTheirValueEitherWay) {
       {{"list", "--virtual", "a.scn"}, Command::List, "", "a.scn", false, false},
       {{"-y", "update", "--device", kDiskA}, Command::Update, kDiskA, "", false, true},
       {{"update", "--yes", "--json"}, Command::Update, "", "", true, true},
+      {{"update", "--assume-yes"}, Command::Update, "", "", false, true},
       // Help and version win over the command and its checks.
       {{"status", "--help"}, Command::Help, "", "", false, false},
       {{"help", "--yes"}, Command::Help, "", "", false, true},
@@ -275,6 +320,8 @@ TEST(Usage, RefusalNamesWhatIsWrong) {
       {{"--json=yes", "list"}, "json"},
       {{"status", "--device", "a", "--device", "b"}, "--device"},
       {{"status", "--device", ""}, "--device"},
+      {{"update", "--device=", "--yes"}, "--device"},
+      {{"status", "--assume-yes"}, "--yes"},
       {{"status", "--device"}, "--device"},
       {{"list", "--virtual="}, "--virtual"},
       {{"flash"}, "flash"},
@@ -302,8 +349,8 @@ TEST(Usage, MalformedScenarioSaysWhere) {
 TEST(Usage, HelpDocumentsEveryExitCode) {
   const Result result = RunCli({"--help"});
   EXPECT_EQ(result.code, kExitOk);
-  for (int code = kExitOk; code <= kExitPowerCycle; ++code)
-    EXPECT_NE(result.out.find("\n  " + std::to_string(code) + "  "), std::string::npos) << code;
+  for (int code = kExitOk; code <= kExitOutputFailed; ++code)
+    EXPECT_NE(result.out.find("\n  " + std::to_string(code) + " "), std::string::npos) << code;
   EXPECT_EQ(RunCli({"help"}).out, result.out);
   EXPECT_EQ(RunCli({"update", "-h"}).out, result.out);
 }
@@ -567,7 +614,7 @@ TEST(Confirmation, TerminalAnswerDecides) {
 TEST(Confirmation, WithoutTerminalOnlyYesUpdates) {
   InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
   // Input that says yes is not enough when it does not come from a terminal.
-  EXPECT_EQ(RunCli({"update"}, "y\n").code, kExitUsage);
+  EXPECT_EQ(RunCli({"update"}, "y\n").code, kExitUpdateFailed);
   EXPECT_EQ(devices.Count("write_buffer"), 0);
   EXPECT_EQ(RunCli({"update", "--yes"}).code, kExitOk);
   EXPECT_EQ(devices.Count("write_buffer"), 65);
@@ -622,6 +669,67 @@ TEST(Progress, FailedPieceThenSecondAttempt) {
   EXPECT_EQ(result.Document()["attempts"].number, 2);
 }
 
+TEST(Progress, AttemptsAreCountedAsBegunAndASecondOneIsAnnounced) {
+  struct Row {
+    const char* name;
+    int failing_from;  // the request from which the system fails every request; 0: none
+    const char* fault;
+    int code;
+    int attempts;
+  };
+  const Row rows[] = {
+      {"clean", 0, "", kExitOk, 1},
+      {"writes always fail", 0, "fault = write_buffer check_condition\n", kExitUpdateFailed, 2},
+      {"a write fails once", 0, "fault = write_buffer check_condition from=10 times=1\n", kExitOk,
+       2},
+      // The second attempt fails at its first request, before a piece moves.
+      {"platform error from the 40th request of the writes on", 40, "", kExitUpdateFailed, 2},
+  };
+  for (const Row& row : rows) {
+    for (const bool json : {false, true}) {
+      SCOPED_TRACE(std::string(row.name) + (json ? ", --json" : ""));
+      InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3", row.fault));
+      int requests = 0;
+      bool counting = false;
+      devices.before_send = [&](const std::string& command) -> std::optional<ScsiResult> {
+        counting = counting || command == "write_buffer";
+        if (counting && row.failing_from > 0 && ++requests >= row.failing_from)
+          return SystemFailure();
+        return std::nullopt;
+      };
+      const Result result =
+          json ? RunCli({"update", "--yes", "--json"}) : RunCli({"update", "--yes"});
+      EXPECT_EQ(result.code, row.code);
+      if (json) {
+        EXPECT_EQ(result.Document()["attempts"].number, row.attempts);
+      } else {
+        EXPECT_EQ(result.out.find("Attempt 1 failed; trying once more.\n") != std::string::npos,
+                  row.attempts == 2)
+            << result.out;
+      }
+    }
+  }
+}
+
+TEST(Output, UnwritableStandardOutputHasACodeOfItsOwn) {
+  InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
+  for (const auto& args : std::vector<std::vector<std::string>>{{"list"},
+                                                                {"list", "--json"},
+                                                                {"status"},
+                                                                {"--help"},
+                                                                {"update", "--yes"},
+                                                                {"update", "--yes", "--json"}}) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    std::ostream closed(nullptr);  // every write fails, as on a closed descriptor
+    const Result result = RunCli(args, "", {}, Privileged, nullptr, &closed);
+    EXPECT_EQ(result.code, kExitOutputFailed);
+    EXPECT_NE(result.err.find("standard output could not be written"), std::string::npos)
+        << result.err;
+  }
+  // An update whose result could not be reported is not begun.
+  EXPECT_EQ(devices.Count("write_buffer"), 0);
+}
+
 #ifdef _WIN32
 constexpr uint32_t kDeniedOpenCode = ERROR_ACCESS_DENIED;
 constexpr uint32_t kDeniedCode = ERROR_ACCESS_DENIED;
@@ -670,7 +778,7 @@ TEST(Permission, NoteWithoutPrivilegesOnlyForRealDevices) {
   const Result real = RunCli({"list"}, "", {}, NotPrivileged);
   EXPECT_EQ(real.code, kExitNoDevice);
   EXPECT_NE(real.err.find(PrivilegeNote()), std::string::npos);
-  EXPECT_EQ(RunCli({"list"}, "", {}, Privileged).err, "");
+  EXPECT_EQ(RunCli({"list"}, "", {}, Privileged).err.find("Note: "), std::string::npos);
 
   ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.3"));
   const Result virtual_run = RunCli({"list", "--virtual", scenario.path()}, "", {}, NotPrivileged);

@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -42,32 +47,99 @@ void WriteFile(const std::string& file, const std::string& text) {
   std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
 }
 
-TEST(ParseGuiCommandLineTest, OnlyTheVirtualOptionOrHelpOrVersionAloneIsRead) {
+TEST(ParseGuiCommandLineTest, HelpVersionAndTheVirtualOptionAreReadAndNothingElse) {
   struct Case {
     std::vector<const char*> argv;
     std::string scenario;
-    bool help, version;
+    bool help, version, error;
   };
   const Case cases[] = {
-      {{"gui"}, "", false, false},
-      {{"gui", "--virtual", "one.scenario"}, "one.scenario", false, false},
-      {{"gui", "--virtual"}, "", false, false},
-      {{"gui", "--virtual", ""}, "", false, false},
-      {{"gui", "--virtual", "a", "b"}, "", false, false},
-      {{"gui", "one.scenario"}, "", false, false},
-      {{"gui", "--Virtual", "one.scenario"}, "", false, false},
-      {{"gui", "--help"}, "", true, false},
-      {{"gui", "--version"}, "", false, true},
-      {{"gui", "--help", "--version"}, "", false, false},
-      {{"gui", "--virtual", "--help"}, "--help", false, false},
-      {{"gui", "-h"}, "", false, false},
+      {{"gui"}, "", false, false, false},
+      {{"gui", "--virtual", "one.scenario"}, "one.scenario", false, false, false},
+      {{"gui", "--virtual=one.scenario"}, "one.scenario", false, false, false},
+      {{"gui", "--virtual"}, "", false, false, true},
+      {{"gui", "--virtual", ""}, "", false, false, true},
+      {{"gui", "--virtual="}, "", false, false, true},
+      {{"gui", "--virtual", "a", "b"}, "", false, false, true},
+      {{"gui", "--virtual", "a", "--virtual", "b"}, "", false, false, true},
+      {{"gui", "one.scenario"}, "", false, false, true},
+      {{"gui", "--Virtual", "one.scenario"}, "", false, false, true},
+      {{"gui", "--help"}, "", true, false, false},
+      {{"gui", "-h"}, "", true, false, false},
+      {{"gui", "--version"}, "", false, true, false},
+      // Help wins, as on the command line.
+      {{"gui", "--help", "--version"}, "", true, false, false},
+      {{"gui", "--virtual", "--help"}, "", false, false, true},
+      {{"gui", "--help", "--frobnicate"}, "", false, false, true},
+      {{"gui", "-x"}, "", false, false, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.argv.size() > 1 ? c.argv[1] : "");
+    SCOPED_TRACE(::testing::PrintToString(std::vector<std::string>(c.argv.begin(), c.argv.end())));
     const GuiOptions options = ParseGuiCommandLine(static_cast<int>(c.argv.size()), c.argv.data());
     EXPECT_EQ(c.scenario, options.virtual_scenario);
     EXPECT_EQ(c.help, options.help);
     EXPECT_EQ(c.version, options.version);
+    EXPECT_EQ(c.error, !options.error.empty()) << options.error;
+  }
+}
+
+struct Exited {
+  int code = -1;
+  std::string output;  // standard output and error together
+};
+
+// The built program with `args`; `unset` removed from the environment and `set` ("NAME=value")
+// added.
+Exited RunGuiProgram(std::vector<std::string> args, const std::vector<const char*>& unset,
+                     const std::vector<std::string>& set) {
+  args.insert(args.begin(), QVB_GUI_BINARY);
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (const char* name : unset) unsetenv(name);
+    for (const std::string& assignment : set) putenv(strdup(assignment.c_str()));
+    dup2(fds[1], 1);
+    dup2(fds[1], 2);
+    close(fds[0]);
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(QVB_GUI_BINARY, argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  Exited run;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) run.output.append(buffer, n);
+  close(fds[0]);
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid)
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+TEST(GuiProgramCommandLineTest, AnswersLikeTheCommandLineAndSaysWhenThereIsNoDisplay) {
+  const std::vector<const char*> no_display = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+  struct Row {
+    std::vector<std::string> args;
+    std::vector<std::string> set;
+    int code;
+    const char* said;
+  };
+  const Row rows[] = {
+      {{"-h"}, {}, 0, "Usage: qvb886-fwupdate-gui"},
+      {{"--frobnicate"}, {}, kGuiExitUsage, "unknown option --frobnicate\nTry "},
+      {{"--virtual"}, {}, kGuiExitUsage, "--virtual needs one scenario file"},
+      {{}, {}, kGuiExitNoDisplay, "there is no graphical display"},
+      // Named, but nothing answers there: Qt's fatal end becomes the same plain sentence.
+      {{}, {"DISPLAY=:4093"}, kGuiExitNoDisplay, "no graphical display could be opened (:4093)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.args) + ::testing::PrintToString(row.set));
+    const Exited run = RunGuiProgram(row.args, no_display, row.set);
+    EXPECT_EQ(row.code, run.code) << run.output;
+    EXPECT_NE(run.output.find(row.said), std::string::npos) << run.output;
   }
 }
 

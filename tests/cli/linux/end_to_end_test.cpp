@@ -83,6 +83,85 @@ TEST(EndToEnd, ListAndStatusThroughAPipe) {
   EXPECT_EQ(ThroughPipe({"update", "--force", "--virtual", two.path()}).code, kExitUsage);
 }
 
+// Standard output to `target` ("/dev/full", "/dev/null", or "closed"), standard error into a
+// pipe, standard input from /dev/null.
+Finished WithOutputTo(const std::string& target, std::vector<std::string> args) {
+  args.insert(args.begin(), QVB_CLI_BINARY);
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDONLY);
+    dup2(null, 0);
+    if (target == "closed") {
+      close(1);
+    } else {
+      const int out = open(target.c_str(), O_WRONLY);
+      dup2(out, 1);
+    }
+    dup2(fds[1], 2);
+    close(fds[0]);
+    execv(QVB_CLI_BINARY, Argv(args).data());
+    _exit(127);
+  }
+  close(fds[1]);
+  Finished run;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) run.output.append(buffer, n);
+  close(fds[0]);
+  run.code = Wait(pid);
+  return run;
+}
+
+TEST(EndToEnd, StandardOutputFailsOrIsThrownAway) {
+  ScenarioFile good(Qvb886(kDiskA, "133.1.0.4"));
+  ScenarioFile failing(Qvb886(kDiskA, "133.1.0.4", "fault = write_buffer check_condition\n"));
+  ScenarioFile none("");
+  struct Row {
+    const char* out;
+    std::vector<std::string> args;
+    int code;
+    const char* err;  // must appear on standard error
+  };
+  const Row rows[] = {
+      {"closed",
+       {"--json", "list", "--virtual", good.path()},
+       kExitOutputFailed,
+       "standard output could not be written"},
+      {"/dev/full",
+       {"list", "--virtual", good.path()},
+       kExitOutputFailed,
+       "standard output could not be written"},
+      {"/dev/full",
+       {"update", "--yes", "--virtual", good.path()},
+       kExitOutputFailed,
+       "nothing was written to the device"},
+      {"/dev/null", {"list", "--virtual", good.path()}, kExitOk, ""},
+      // Failures reach standard error when standard output is thrown away.
+      {"/dev/null",
+       {"update", "--yes", "--virtual", failing.path()},
+       kExitUpdateFailed,
+       "Update Fail!\n"},
+      {"/dev/null",
+       {"update", "--assume-yes", "--virtual", none.path()},
+       kExitNoDevice,
+       "No compatible USB device were found.\n"},
+      {"/dev/null",
+       {"--json", "status", "--device=", "--virtual", good.path()},
+       kExitUsage,
+       "--device needs one device path"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.out) + " " + ::testing::PrintToString(row.args));
+    const Finished run = WithOutputTo(row.out, row.args);
+    EXPECT_EQ(run.code, row.code) << run.output;
+    EXPECT_NE(run.output.find(row.err), std::string::npos) << run.output;
+    if (row.code == kExitOk) {
+      EXPECT_EQ(run.output, "");
+    }
+  }
+}
+
 TEST(EndToEnd, UpdateThroughAPipePrintsPlainLines) {
   ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.4"));
   const Finished run = ThroughPipe({"update", "--yes", "--virtual", scenario.path()});
@@ -93,7 +172,7 @@ TEST(EndToEnd, UpdateThroughAPipePrintsPlainLines) {
             std::string::npos)
       << run.output;
   // Without a terminal there is nobody to ask: --yes is required.
-  EXPECT_EQ(ThroughPipe({"update", "--virtual", scenario.path()}).code, kExitUsage);
+  EXPECT_EQ(ThroughPipe({"update", "--virtual", scenario.path()}).code, kExitUpdateFailed);
 }
 
 TEST(EndToEnd, UpdateOnATerminalAsksAndDrawsABar) {
