@@ -213,11 +213,14 @@ int UpdateFirmware(UpdateObserver* window, const char* path) {
 
   // 5: two attempts at most.
   for (int attempt = 1; attempt <= kUpdateAttempts; ++attempt) {
+    if (window) window->OnAttempt(attempt);
     if (!DownloadFirmware(path, 0, staging.data(), kStagingAreaSize, kDownloadLength, loader,
                           window, attempt))
       continue;
     if (!ReadBackFirmware(path, 0, read_back.data(), rounded, window, attempt)) continue;
-    if (SameInCompareWindow(reference.data(), read_back.data(), rounded)) return 1;
+    const bool same = SameInCompareWindow(reference.data(), read_back.data(), rounded);
+    if (window) window->OnCompared(attempt, same);
+    if (same) return 1;
   }
   return 0;
 }
