@@ -92,6 +92,7 @@ int RunRecord(Session& session) {
     }
     refused = recorder.refused();
   }
+  if (!wanted.empty()) recording.KeepOnly(wanted);
   LogDisks(session.log, disks);
 
   int exit_code = kExitOk;

@@ -85,6 +85,10 @@ void Recording::AddFailedOpen(const std::string& path, const std::string& why) {
   if (device.open_failure.empty()) device.open_failure = why;
 }
 
+void Recording::KeepOnly(const std::string& path) {
+  std::erase_if(devices_, [&](const Device& device) { return !SamePathText(device.path, path); });
+}
+
 void Recording::SetBus(const std::string& path, const std::string& bus) {
   Find(path).bus = bus;
 }

@@ -21,6 +21,9 @@ class Recording {
   // "USB", "UASP" or "1394".
   void SetBus(const std::string& path, const std::string& bus);
 
+  // Drops every device but `path` (record --device).
+  void KeepOnly(const std::string& path);
+
   std::size_t devices() const { return devices_.size(); }
   // The scenario file: `comment` (lines, each written after "# ") first.
   std::string ScenarioText(const std::vector<std::string>& comment) const;

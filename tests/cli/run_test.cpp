@@ -214,6 +214,11 @@ TEST(Usage, BadCommandLinesAreRefusedWithCode2) {
       {"status", "--device", "a", "--device", "b"},
       {"list", "--virtual"},
       {"list", "--virtual", "/nonexistent/scenario.scn"},
+      {"status", "--dry-run"},
+      {"record"},
+      {"record", "a.scn", "b.scn"},
+      {"list", "--log"},
+      {"list", "--log="},
   };
   for (const auto& args : lines) {
     const Result result = RunCli(args);
