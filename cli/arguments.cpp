@@ -10,6 +10,7 @@ Command CommandFromWord(const std::string& word) {
   if (word == "list") return Command::List;
   if (word == "status") return Command::Status;
   if (word == "update") return Command::Update;
+  if (word == "record") return Command::Record;
   if (word == "help") return Command::Help;
   return Command::None;
 }
@@ -54,6 +55,9 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
   // A flag with a value ("--yes=no") is refused rather than read as false.
   app.add_flag("--json", options.json)->disable_flag_override();
   app.add_flag("-y,--yes,--assume-yes", options.yes)->disable_flag_override();
+  app.add_flag("--dry-run", options.dry_run)->disable_flag_override();
+  app.add_flag("-v,--verbose", options.verbose)->disable_flag_override();
+  CLI::Option* log = app.add_option("--log", options.log_file)->type_name("FILE");
   app.add_flag("-h,--help", help)->disable_flag_override();
   app.add_flag("--version", version)->disable_flag_override();
   // The command is a plain word, so that options may stand before or after it.
@@ -69,7 +73,13 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
     return Fail("--device needs one device path", result.json);
   if (scenario->count() > 0 && options.virtual_scenario.empty())
     return Fail("--virtual needs one scenario file", result.json);
-  for (const auto& word : words) {
+  if (log->count() > 0 && options.log_file.empty()) return Fail("--log needs one file", result.json);
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (options.command == Command::Record && options.record_file.empty()) {
+      options.record_file = word;
+      continue;
+    }
     const Command command = CommandFromWord(word);
     if (command == Command::None) return Fail("unknown command " + word, result.json);
     if (options.command != Command::None) return Fail("more than one command", result.json);
@@ -86,6 +96,10 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
     return Fail("list takes no --device: it shows every disk", result.json);
   } else if (options.command != Command::Update && options.yes) {
     return Fail("--yes belongs to update", result.json);
+  } else if (options.command != Command::Update && options.dry_run) {
+    return Fail("--dry-run belongs to update", result.json);
+  } else if (options.command == Command::Record && options.record_file.empty()) {
+    return Fail("record needs the file to write", result.json);
   }
   result.ok = true;
   return result;
@@ -106,6 +120,14 @@ const char* HelpText() {
          "                       write and verify the firmware (two attempts at most); on a\n"
          "                       terminal it asks first unless --yes; without a terminal\n"
          "                       --yes is required\n"
+         "  update --dry-run [--device PATH]\n"
+         "                       everything up to the first write (identification, version,\n"
+         "                       image check, buffer descriptor), then what would be written\n"
+         "                       and where; sends no WRITE BUFFER and no vendor write\n"
+         "  record FILE [--device PATH]\n"
+         "                       read what list and status read, writing nothing to the\n"
+         "                       device, and save it as a scenario file: --virtual FILE then\n"
+         "                       shows the same list and status (for a problem report)\n"
          "  help                 this text\n"
          "\n"
          "Options:\n"
@@ -113,6 +135,10 @@ const char* HelpText() {
          "                       disks are attached\n"
          "  --yes, -y            update without asking\n"
          "  --assume-yes         the same as --yes\n"
+         "  --log FILE           append every request sent (command block, result, SCSI\n"
+         "                       status, sense data, system error, time) and every step to\n"
+         "                       FILE; never the firmware image's bytes\n"
+         "  --verbose, -v        the steps on standard error as they happen\n"
          "  --json               print the result as one JSON document on standard output,\n"
          "                       a usage error included; the documents follow the JSON\n"
          "                       Schema qvb886-fwupdate.schema.json shipped with the program\n"

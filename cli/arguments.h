@@ -5,7 +5,7 @@
 
 namespace qvb::cli {
 
-enum class Command { None, List, Status, Update, Help, Version };
+enum class Command { None, List, Status, Update, Record, Help, Version };
 
 struct Options {
   Command command = Command::None;
@@ -13,6 +13,10 @@ struct Options {
   std::string virtual_scenario;  // --virtual SCENARIO; empty: the real disks
   bool json = false;
   bool yes = false;
+  bool dry_run = false;     // update --dry-run: everything up to the first write
+  std::string record_file;  // record FILE: the scenario file to write
+  std::string log_file;     // --log FILE: every request and step appended there
+  bool verbose = false;     // --verbose: the step lines on standard error
 };
 
 struct ParseResult {

@@ -9,7 +9,9 @@
 #include "cli/console_services.h"
 #include "cli/exit_codes.h"
 #include "cli/platform.h"
+#include "cli/record.h"
 #include "cli/report.h"
+#include "cli/run_log.h"
 #include "device/scsi_host.h"
 #include "firmware/power_cycle.h"
 #include "firmware/version_policy.h"
@@ -80,7 +82,25 @@ int RunCommand(int argc, const char* const* argv, Console& console) {
     session.access = &*monitor;
   }
 
+  // After the monitor, so that the log sees every request as it goes to the device.
+  std::optional<RunLog> log;
+  if (!options.log_file.empty() || options.verbose) {
+    std::unique_ptr<std::ostream> file;
+    if (!options.log_file.empty()) {
+      file = OpenLogFile(options.log_file);
+      if (!file) {
+        console.err << "qvb886-fwupdate: cannot write the log " << options.log_file << "\n";
+        return kExitUsage;
+      }
+    }
+    log.emplace(std::move(file), options.verbose ? &console.err : nullptr);
+    log->Start(argc, argv);
+    session.log = &*log;
+  }
+
   switch (options.command) {
+    case Command::Record:
+      return RunRecord(session);
     case Command::List:
       return RunList(session);
     case Command::Status:

@@ -7,16 +7,19 @@
 #include <vector>
 
 #include "cli/access_monitor.h"
+#include "cli/dry_run.h"
 #include "cli/exit_codes.h"
 #include "cli/interrupt_guard.h"
 #include "cli/platform.h"
 #include "cli/progress.h"
 #include "cli/report.h"
+#include "cli/run_log.h"
 #include "device/identification.h"
 #include "device/test_device.h"
 #include "firmware/power_cycle.h"
 #include "firmware/screen.h"
 #include "firmware/update.h"
+#include "firmware/update_plan.h"
 
 namespace qvb::cli {
 namespace {
@@ -36,6 +39,7 @@ Survey TakeSurvey(const Session& session, bool read_firmware) {
     survey.disks.push_back(
         DescribeDisk(disk, read_firmware && disk.model_code == kModelCodeQvb886));
   if (session.access) survey.denied = session.access->denied();
+  LogDisks(session.log, survey.disks);
   return survey;
 }
 
@@ -81,9 +85,11 @@ struct Document {
   bool update_fields = false;
   int attempts = 0;
   int interrupts = 0;
+  const UpdatePlan* dry_run = nullptr;  // update --dry-run
 };
 
 int Emit(const Session& session, const Document& document) {
+  LogOutcome(session.log, document.command, document.outcome, document.exit_code);
   if (!session.options.json) return document.exit_code;
   nlohmann::ordered_json json;
   json["command"] = document.command;
@@ -99,6 +105,7 @@ int Emit(const Session& session, const Document& document) {
     json["attempts"] = document.attempts;
     json["interrupts_refused"] = document.interrupts;
   }
+  if (document.dry_run) json["dry_run"] = DryRunJson(*document.dry_run);
   session.console.out << JsonDocumentText(json);
   session.console.out.flush();
   return document.exit_code;
@@ -221,6 +228,7 @@ Examined Examine(const Session& session, const ScannedDisk& disk, bool none_list
     return examined;
   }
   examined.power_cycle_pending = session.power_cycles->Waiting(device.disk.path, device.status);
+  LogStatus(session.log, device);
   WriteDeviceHeader(out, device);
   WriteLinesText(out, LinesOf(examined));
   if (examined.power_cycle_pending) {
@@ -349,6 +357,16 @@ int RunUpdate(Session& session) {
     return Emit(session, document);
   }
 
+  if (session.options.dry_run) {
+    // Reads only: no WRITE BUFFER, no vendor write, so nothing to confirm.
+    const UpdatePlan plan = PlanUpdate(device.disk.path.c_str());
+    WriteDryRunText(out, device.disk.path, plan);
+    document.dry_run = &plan;
+    document.exit_code = plan.stop == UpdatePlan::Stop::None ? kExitOk : kExitUpdateFailed;
+    document.outcome = plan.stop == UpdatePlan::Stop::None ? "dry_run" : "dry_run_failed";
+    return Emit(session, document);
+  }
+
   if (!session.options.yes) {
     if (!session.console.in_terminal || !session.human_terminal()) {
       SayFailure(session,
@@ -381,7 +399,9 @@ int RunUpdate(Session& session) {
   {
     InterruptGuard guard;
     ProgressView progress(out, session.human_terminal(), &guard);
-    result = UpdateFirmware(&progress, device.disk.path.c_str());
+    LoggedObserver logged(progress, session.log);
+    result = UpdateFirmware(&logged, device.disk.path.c_str());
+    logged.Finish(result != 0);
     progress.Finish();
     document.attempts = progress.attempts();
     document.interrupts = guard.total();

@@ -14,6 +14,7 @@ class PowerCycleWatch;
 namespace qvb::cli {
 
 class AccessMonitor;
+class RunLog;
 
 struct Session {
   Console& console;
@@ -21,6 +22,7 @@ struct Session {
   const AccessMonitor* access = nullptr;    // the real devices' refusals; null with --virtual
   bool privileged = true;                   // false: the privilege note is due
   PowerCycleWatch* power_cycles = nullptr;  // bridges updated and not yet powered off and on
+  RunLog* log = nullptr;                    // --log, --verbose
 
   // The report for people. With --json the document alone goes to standard output; list and
   // status then report nothing else, and update keeps its warning, prompt and progress on

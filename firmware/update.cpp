@@ -218,7 +218,9 @@ int UpdateFirmware(UpdateObserver* window, const char* path) {
                           window, attempt))
       continue;
     if (!ReadBackFirmware(path, 0, read_back.data(), rounded, window, attempt)) continue;
-    if (SameInCompareWindow(reference.data(), read_back.data(), rounded)) return 1;
+    const bool same = SameInCompareWindow(reference.data(), read_back.data(), rounded);
+    if (window) window->OnCompared(attempt, same);
+    if (same) return 1;
   }
   return 0;
 }

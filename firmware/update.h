@@ -32,6 +32,9 @@ class UpdateObserver {
   // The carried image is not the one the build recorded; the update ends before anything is
   // sent to the device.
   virtual void OnImageDamaged() {}
+  // An attempt (1 or 2) begins; the read-back of attempt `attempt` was compared with the image.
+  virtual void OnAttempt(int /*attempt*/) {}
+  virtual void OnCompared(int /*attempt*/, bool /*same*/) {}
 };
 
 // 1 when the image was written and read back equal within the compare window, else 0. An image

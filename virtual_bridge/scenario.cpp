@@ -143,6 +143,24 @@ bool Apply(DeviceModel& model, const std::string& key, const std::string& value,
   } else if (key == "test_device") {
     if (value != "yes" && value != "no") return false;
     SetTestDeviceMark(model, value == "yes");
+  } else if (key == "inquiry_bytes") {
+    if (!ParseHex(value, bytes) || bytes.size() > model.inquiry.size()) return false;
+    model.inquiry.fill(0);
+    std::copy(bytes.begin(), bytes.end(), model.inquiry.begin());
+    model.inquiry_ok = true;
+  } else if (key == "name_bytes") {
+    if (!ParseHex(value, bytes) || bytes.size() > 40) return false;
+    bytes.resize(40, 0);
+    model.name = bytes;
+  } else if (key == "bus") {
+    if (value == "USB")
+      model.bus_text = "usbstor";
+    else if (value == "UASP")
+      model.bus_text = "scsi";
+    else if (value == "1394")
+      model.bus_text = "sbp2";
+    else
+      return false;
   } else if (key == "inquiry") {
     if (value != "fail" && value != "ok") return false;
     model.inquiry_ok = value == "ok";
@@ -156,6 +174,8 @@ bool Apply(DeviceModel& model, const std::string& key, const std::string& value,
     if (!model.info) return false;
     (*model.info)[6] = value == "yes" ? 0 : 1;
   } else if (key == "descriptor") {
+    model.answers_buffer0 = value != "fail";
+    if (!model.answers_buffer0) return true;
     if (!ParseHex(value, bytes) || bytes.size() != 4) return false;
     model.descriptor_boundary = bytes[0];
     model.capacity = (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];

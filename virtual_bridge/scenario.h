@@ -10,14 +10,18 @@
 //   vendor = Quorvel           product = QVB886 NVMe   (INQUIRY text, blank padded)
 //   inquiry_model = w886       (INQUIRY bytes 36-39; "none" clears them)
 //   inquiry = fail
+//   inquiry_bytes = 00 00 ...  (the INQUIRY data as recorded, up to 56 hex bytes, zeros after)
+//   bus = USB | UASP | 1394    (the bus the interface list tells; otherwise the path's own text)
 //   test_device = yes          (INQUIRY bytes 40-55 carry the test-device mark "QVB-TEST-DEVICE!",
 //                               the only devices a test build writes to; "no" clears them, so
 //                               the disk stands for a real, unmarked bridge)
 //   probe = 20 00 | fail       info = F4 E7 ... (16 hex bytes) | fail   info_alt = ... | fail
 //   loader = yes               (information block byte 6 = 0: the loader path)
-//   descriptor = 0A 010400     (buffer 0 descriptor: boundary, capacity)
+//   descriptor = 0A 010400 | fail  (buffer 0 descriptor: boundary, capacity; fail: buffer 0
+//                               answers no READ or WRITE BUFFER)
 //   config = 01 00 00 00 | fail   flash_id = ... | fail   flag_memory = 00 B4 00 00 | fail
 //   name = w755B | fail        vendor_page = ok | fail
+//   name_bytes = 77 37 ...     (the bridge name reply as recorded, up to 40 hex bytes)
 //   buffer1_descriptor = 04 00 00 10 | fail   buffer1_page = 00 00 00 38 34 31 ...
 //   flash_busy_reads = 3
 //   detail = fail              (the interface list's detail call fails here: this device and

@@ -45,18 +45,21 @@ class VirtualDevice : public ScsiDevice {
 class VirtualWalk : public DiskInterfaceWalk {
  public:
   explicit VirtualWalk(const std::vector<DeviceModel>& devices) {
-    for (const auto& model : devices) entries_.push_back({model.path, model.detail_fails});
+    for (const auto& model : devices)
+      entries_.push_back({model.path, model.bus_text, model.detail_fails});
   }
   bool Read(uint32_t index, DiskInterface& entry) override {
     if (index >= entries_.size() || entries_[index].detail_fails) return false;
     entry.device_path = entries_[index].path.c_str();
-    entry.bus_text = entry.device_path;
+    entry.bus_text =
+        entries_[index].bus_text.empty() ? entry.device_path : entries_[index].bus_text.c_str();
     return true;
   }
 
  private:
   struct Entry {
     std::string path;
+    std::string bus_text;
     bool detail_fails;
   };
   std::vector<Entry> entries_;
@@ -153,6 +156,11 @@ DeviceModel* VirtualBridge::Find(const std::string& path) {
   for (auto& model : devices_)
     if (SamePath(model.path, path.c_str())) return &model;
   return nullptr;
+}
+
+const char* VirtualBridge::BusText(const char* device_path) {
+  const DeviceModel* model = device_path ? Find(device_path) : nullptr;
+  return model && !model->bus_text.empty() ? model->bus_text.c_str() : device_path;
 }
 
 std::string VirtualBridge::SerialNumber(const char* device_path) {

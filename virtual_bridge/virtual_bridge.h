@@ -50,6 +50,8 @@ struct DeviceModel {
   bool detail_fails = false;
   // The USB serial number the disk-interface list tells for this device; "" for none.
   std::string serial;
+  // The bus text the disk-interface list tells ("usbstor", "scsi", "sbp2"); "": the path's own.
+  std::string bus_text;
 };
 
 // A QVB886 at the given version on a USB mass-storage path.
@@ -107,7 +109,7 @@ class VirtualBridge : public ScsiHost, public DiskInterfaces {
   // DiskInterfaces: a walk over the devices as they stand when it starts; null while the list
   // is made unavailable. A device's path is its own bus text.
   std::unique_ptr<DiskInterfaceWalk> Walk() override;
-  const char* BusText(const char* device_path) override { return device_path; }
+  const char* BusText(const char* device_path) override;
   std::string SerialNumber(const char* device_path) override;
   void SetInterfaceListAvailable(bool available) { interface_list_available_ = available; }
   int walks() const { return walks_; }

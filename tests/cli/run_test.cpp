@@ -245,6 +245,11 @@ TEST(Usage, BadCommandLinesAreRefusedWithCode2) {
       {"status", "--virtual=", "list"},
       {"fl\x1b[2Jash"},
       {"list", "--virtual", escape.path()},
+      {"status", "--dry-run"},
+      {"record"},
+      {"record", "a.scn", "b.scn"},
+      {"list", "--log"},
+      {"list", "--log="},
   };
   for (auto args : lines) {
     SCOPED_TRACE(::testing::PrintToString(args));
