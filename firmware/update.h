@@ -32,8 +32,7 @@ class UpdateObserver {
   // The carried image is not the one the build recorded; the update ends before anything is
   // sent to the device.
   virtual void OnImageDamaged() {}
-  // An attempt (1 or 2) begins; the read-back of attempt `attempt` was compared with the image.
-  virtual void OnAttempt(int /*attempt*/) {}
+  // The read-back of attempt `attempt` was compared with the image.
   virtual void OnCompared(int /*attempt*/, bool /*same*/) {}
 };
 
