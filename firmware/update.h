@@ -30,6 +30,9 @@ class UpdateObserver {
   // The carried image is not the one the build recorded; the update ends before anything is
   // sent to the device.
   virtual void OnImageDamaged() {}
+  // Sleep has been asked to hold off (whatever the answer) and the first write comes next:
+  // from here on a stop would leave the bridge half-written.
+  virtual void OnWritesBegin() {}
 };
 
 // 1 when the image was written and read back equal within the compare window, else 0. An image

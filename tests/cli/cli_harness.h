@@ -47,12 +47,16 @@ inline bool Privileged() {
   return true;
 }
 
+// When set, sees (and may adjust) the simulated system of every run before the program starts.
+inline std::function<void(qvb::testing::FakeSystem&)> g_system_setup;
+
 // Runs qvb886-fwupdate with `args`, `input` on standard input. Pauses are simulated. Runs that
 // share `power_cycles` are commands of one process; without it each run is a process of its own.
 inline Result RunCli(const std::vector<std::string>& args, const std::string& input = "",
                      Terminal terminal = {}, bool (*privileges)() = Privileged,
                      PowerCycleWatch* power_cycles = nullptr) {
   qvb::testing::FakeSystem system;
+  if (g_system_setup) g_system_setup(system);
   std::vector<const char*> argv{"qvb886-fwupdate"};
   for (const auto& arg : args) argv.push_back(arg.c_str());
   std::ostringstream out, err;
