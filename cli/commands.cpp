@@ -397,7 +397,9 @@ int RunUpdate(Session& session) {
   out.flush();
   int result = 0;
   {
-    InterruptGuard guard;
+    // Held from the first write on: the scan, the confirmation and the sleep inhibitor's
+    // request (which may wait on a stalled bus) keep Ctrl-C working.
+    InterruptGuard guard(false);
     ProgressView progress(out, session.human_terminal(), &guard);
     LoggedObserver logged(progress, session.log);
     result = UpdateFirmware(&logged, device.disk.path.c_str());

@@ -45,6 +45,10 @@ void ProgressView::OnAttempt(int attempt) {
   stream_.flush();
 }
 
+void ProgressView::OnWritesBegin() {
+  if (guard_) guard_->Hold();
+}
+
 void ProgressView::OnProgress(UpdatePhase phase, int attempt, uint32_t done, uint32_t total) {
   // A new phase, a new attempt, or the loader path starting its pieces again from the first.
   if (!active_ || phase != phase_ || attempt != attempt_ || done <= done_ || total != total_) {

@@ -21,6 +21,8 @@ class ProgressView : public UpdateObserver {
   void OnAttempt(int attempt) override;
   void OnProgress(UpdatePhase phase, int attempt, uint32_t done, uint32_t total) override;
   void OnImageDamaged() override;
+  // The guard starts holding here, not earlier.
+  void OnWritesBegin() override;
   // Ends the last phase's line once the procedure has returned.
   void Finish();
 

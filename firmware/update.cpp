@@ -210,6 +210,7 @@ int UpdateFirmware(UpdateObserver* window, const char* path) {
 
   // The writes begin with the download below.
   const SleepInhibition awake;
+  if (window) window->OnWritesBegin();
 
   // 5: two attempts at most.
   for (int attempt = 1; attempt <= kUpdateAttempts; ++attempt) {

@@ -34,6 +34,9 @@ class UpdateObserver {
   virtual void OnImageDamaged() {}
   // The read-back of attempt `attempt` was compared with the image.
   virtual void OnCompared(int /*attempt*/, bool /*same*/) {}
+  // Sleep has been asked to hold off (whatever the answer) and the first write comes next:
+  // from here on a stop would leave the bridge half-written.
+  virtual void OnWritesBegin() {}
 };
 
 // 1 when the image was written and read back equal within the compare window, else 0. An image

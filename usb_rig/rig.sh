@@ -149,6 +149,12 @@ fi
 results="$rig/results-$mode"
 rm -rf "$results"
 mkdir -p "$results"
+# The folder shared writable at its own path (the Windows modes); the guest's init reads it,
+# like every other path, from rig.env: the kernel command line cannot carry a space.
+rw_path=""
+case "$mode" in wine32) rw_path=$build ;; win-rig) rw_path=$windows ;; esac
+# qemu's option lists take a comma in a value as two.
+qemu_path() { printf '%s' "${1//,/,,}"; }
 cat > "$results/rig.env" <<ENV
 QVB_RIG_SRC='$src'
 QVB_RIG_BUILD='$build'
@@ -158,6 +164,7 @@ QVB_BUSYBOX='$busybox'
 QVB_RIG_MODE='$mode'
 QVB_RIG_ONLY='$only'
 QVB_RIG_RESULTS='$results'
+QVB_RIG_RW='$rw_path'
 QVB_RIG_GUEST_SCRIPT='${QVB_RIG_GUEST_SCRIPT:-$(case $mode in wine32) echo wine32.sh ;; win-rig) echo winrig.sh ;; *) echo suite.sh ;; esac)}'
 QVB_RIG_WINDOWS='$windows'
 QVB_RIG_WINDOWS64='$windows64'
@@ -168,21 +175,19 @@ ENV
 
 accel_args=(-accel tcg,thread=multi -cpu max)
 memory=1024
-rw_args=() rw_append=""
+rw_args=()
 if [ "$mode" = wine32 ]; then
   # 32-bit Wine oopses the guest kernel with -cpu max; this model runs it. The win32 prefix
   # lives in the guest's memory.
   accel_args=(-accel tcg,thread=multi -cpu qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt)
   memory=3072
-  rw_args=(-virtfs "local,path=$build,mount_tag=build,security_model=none,multidevs=remap")
-  rw_append=" QVB_RIG_RW=$build"
+  rw_args=(-virtfs "local,path=$(qemu_path "$build"),mount_tag=build,security_model=none,multidevs=remap")
   [ -n "$timeout_s" ] || timeout_s=2400
 elif [ "$mode" = win-rig ]; then
   # As for wine32; the Windows build folder is writable for the prefix archive.
   accel_args=(-accel tcg,thread=multi -cpu qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt)
   memory=3072
-  rw_args=(-virtfs "local,path=$windows,mount_tag=build,security_model=none,multidevs=remap")
-  rw_append=" QVB_RIG_RW=$windows"
+  rw_args=(-virtfs "local,path=$(qemu_path "$windows"),mount_tag=build,security_model=none,multidevs=remap")
   # Room for a first run under a busy host: the win32 prefix made in the guest (up to 9 min),
   # the 32-bit scenarios (up to 7 min) and the x86_64 ones (up to 3 min).
   [ -n "$timeout_s" ] || timeout_s=1500
@@ -195,11 +200,11 @@ start=$(date +%s.%N)
 set +e
 timeout --foreground -k 10 "$timeout_s" "$qemu" "${accel_args[@]}" -smp 2 -m "$memory" \
   -nodefaults -no-user-config -display none -no-reboot \
-  -serial "file:$results/console.log" \
+  -serial "file:$(qemu_path "$results/console.log")" \
   -kernel "$cache/vmlinux" -initrd "$initrd" \
-  -append "console=ttyS0 panic=-1 loglevel=4 rdinit=/init QVB_RIG_RESULTS=$results$rw_append" \
+  -append "console=ttyS0 panic=-1 loglevel=4 rdinit=/init" \
   -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
-  -virtfs "local,path=$results,mount_tag=results,security_model=none,multidevs=remap" \
+  -virtfs "local,path=$(qemu_path "$results"),mount_tag=results,security_model=none,multidevs=remap" \
   "${rw_args[@]}" </dev/null
 qemu_rc=$?
 set -e

@@ -1,28 +1,32 @@
 #include "virtual_bridge/live_scenario.h"
 
 #include <fstream>
-#include <sstream>
 
 #include "device/system_services.h"
 #include "virtual_bridge/scenario.h"
 
 namespace qvb::virt {
 bool ReadWholeFile(const std::string& file, std::string& text) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream contents;
-  contents << in.rdbuf();
-  if (in.bad()) return false;
-  text = contents.str();
-  return true;
+  std::string reason;
+  return ReadScenarioFile(file, text, reason) == FileRead::Read;
 }
 
 LiveScenario::LiveScenario(std::string file) : file_(std::move(file)) {}
 
 bool LiveScenario::Refresh() {
   if (file_.empty()) return false;
-  std::string text;
-  if (!ReadWholeFile(file_, text)) {
+  std::string text, reason;
+  const FileRead read = ReadScenarioFile(file_, text, reason);
+  if (read == FileRead::Refused) {
+    // There, but not a file to load: like a mistake in one, it keeps what is attached.
+    const std::string error = file_ + ": " + reason;
+    if (error == error_) return false;  // said once is enough
+    error_ = error;
+    rejected_.clear();
+    System().DebugOutput((error_ + "\n").c_str());
+    return false;
+  }
+  if (read == FileRead::Missing) {
     // Nothing to read: nothing attached.
     if (source_ == Source::Missing) return false;
     source_ = Source::Missing;

@@ -30,7 +30,8 @@ class LiveScenario : public ScsiHost, public DiskInterfaces {
   explicit LiveScenario(std::string file);
 
   // Loads the file when its contents differ from the last load. A file that cannot be read
-  // detaches every device; a malformed one leaves the devices as they were and sets error().
+  // detaches every device; a malformed one, or one refused by ReadScenarioFile (a folder, a
+  // pipe, too large), leaves the devices as they were and sets error().
   // Returns whether the devices were replaced.
   bool Refresh();
 
@@ -47,6 +48,8 @@ class LiveScenario : public ScsiHost, public DiskInterfaces {
   // What was wrong with the file at the last Refresh; empty when it loaded.
   const std::string& error() const { return error_; }
   int loads() const { return loads_; }
+  // The last Refresh found a file and loaded it (false also when nothing was refreshed yet).
+  bool loaded() const { return source_ == Source::Loaded; }
   void set_open_delay(uint32_t milliseconds) { open_delay_ms_ = milliseconds; }
 
  private:
@@ -65,7 +68,8 @@ class LiveScenario : public ScsiHost, public DiskInterfaces {
 // cannot be written whole.
 bool WriteFlashFile(VirtualBridge& bridge, std::size_t index, const std::string& file);
 
-// The whole file, as bytes; false when it cannot be read.
+// The whole scenario file, as bytes; false when it cannot be read, or is not a regular file of
+// at most kMaxScenarioBytes (ReadScenarioFile).
 bool ReadWholeFile(const std::string& file, std::string& text);
 
 }  // namespace qvb::virt

@@ -4,13 +4,29 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "virtual_bridge/bridge_family.h"
 
 namespace qvb::virt {
 namespace {
+
+// A '#' that follows a space or a tab starts a comment, so that a value can be explained on its
+// own line; a '#' inside a word (the interface paths are full of them) is part of the value.
+std::string WithoutComment(const std::string& line) {
+  for (std::size_t i = 1; i < line.size(); ++i)
+    if (line[i] == '#' && (line[i - 1] == ' ' || line[i - 1] == '\t')) return line.substr(0, i);
+  return line;
+}
 
 std::string Trim(const std::string& s) {
   const auto first = s.find_first_not_of(" \t\r");
@@ -248,6 +264,9 @@ bool Apply(DeviceModel& model, const std::string& key, const std::string& value,
 }  // namespace
 
 ScenarioResult LoadScenarioText(const std::string& text, VirtualBridge& bridge) {
+  if (text.size() > kMaxScenarioBytes)
+    return {false, "larger than " + std::to_string(kMaxScenarioBytes / 1024) +
+                       " KiB, the most a scenario may hold"};
   std::vector<DeviceModel> devices;
   std::vector<Fault> faults;
   std::istringstream in(text);
@@ -257,15 +276,21 @@ ScenarioResult LoadScenarioText(const std::string& text, VirtualBridge& bridge) 
     ++number;
     const std::string trimmed = Trim(line);
     if (trimmed.empty() || trimmed[0] == '#') continue;
-    if (trimmed == "[device]") {
+    const std::string content = Trim(WithoutComment(trimmed));
+    if (content == "[device]") {
+      // Refused before its flash is allocated.
+      if (devices.size() >= kMaxScenarioDevices)
+        return {false, "line " + std::to_string(number) + ": more than " +
+                           std::to_string(kMaxScenarioDevices) +
+                           " [device] sections, the most a scenario may have"};
       devices.push_back(MakeQvb886("", {133, 1, 0, 6}));
       continue;
     }
-    const auto equals = trimmed.find('=');
+    const auto equals = content.find('=');
     if (equals == std::string::npos || devices.empty())
       return {false, "line " + std::to_string(number) + ": expected [device] or key = value"};
-    const std::string key = Trim(trimmed.substr(0, equals));
-    const std::string value = Trim(trimmed.substr(equals + 1));
+    const std::string key = Trim(content.substr(0, equals));
+    const std::string value = Trim(content.substr(equals + 1));
     if (!Apply(devices.back(), key, value, faults)) {
       std::string error = "line ";
       error.append(std::to_string(number)).append(": cannot use '").append(key);
@@ -282,11 +307,79 @@ ScenarioResult LoadScenarioText(const std::string& text, VirtualBridge& bridge) 
 }
 
 ScenarioResult LoadScenarioFile(const std::string& file, VirtualBridge& bridge) {
+  std::string text, reason;
+  if (ReadScenarioFile(file, text, reason) != FileRead::Read) return {false, file + ": " + reason};
+  return LoadScenarioText(text, bridge);
+}
+
+FileRead ReadScenarioFile(const std::string& file, std::string& text, std::string& reason) {
+  text.clear();
+  // Looked at before it is opened: opening a pipe for reading waits for a writer.
+  std::error_code error;
+  const auto status = std::filesystem::status(file, error);
+  if (error || !std::filesystem::exists(status)) {
+    reason = "cannot be read";
+    return FileRead::Missing;
+  }
+  if (std::filesystem::is_directory(status)) {
+    reason = "is a folder, not a scenario file";
+    return FileRead::Refused;
+  }
+  const std::string not_regular = "is not a regular file (a pipe, a device or a socket)";
+  if (!std::filesystem::is_regular_file(status)) {
+    reason = not_regular;
+    return FileRead::Refused;
+  }
+  const std::string too_large = "is larger than " + std::to_string(kMaxScenarioBytes / 1024) +
+                                " KiB, the most a scenario may hold";
+  // One byte more than the limit tells a file that is too large from one that just fits.
+  std::vector<char> buffer(kMaxScenarioBytes + 1);
+  std::size_t size = 0;
+#ifdef _WIN32
   std::ifstream in(file, std::ios::binary);
-  if (!in) return {false, "cannot read " + file};
-  std::stringstream text;
-  text << in.rdbuf();
-  return LoadScenarioText(text.str(), bridge);
+  if (!in) {
+    reason = "cannot be read";
+    return FileRead::Missing;
+  }
+  in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+  if (in.bad()) {
+    reason = "cannot be read";
+    return FileRead::Missing;
+  }
+  size = static_cast<std::size_t>(in.gcount());
+#else
+  // Without waiting, and checked again once open, in case the name now leads somewhere else.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    reason = "cannot be read";
+    return FileRead::Missing;
+  }
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+    ::close(fd);
+    reason = not_regular;
+    return FileRead::Refused;
+  }
+  bool failed = false;
+  while (size < buffer.size()) {
+    const ssize_t n = ::read(fd, buffer.data() + size, buffer.size() - size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failed = true;
+    if (n <= 0) break;
+    size += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  if (failed) {
+    reason = "cannot be read";
+    return FileRead::Missing;
+  }
+#endif
+  if (size > kMaxScenarioBytes) {
+    reason = too_large;
+    return FileRead::Refused;
+  }
+  text.assign(buffer.data(), size);
+  return FileRead::Read;
 }
 
 }  // namespace qvb::virt

@@ -1,7 +1,8 @@
 // Scenario files: the virtual disks a test or the demo attaches, one [device] section each.
 //
 //   # comment
-//   [device]
+//   [device]                   # a '#' after a space or tab ends the line's text: a comment
+
 //   path = \\?\usbstor#disk&ven_quorvel&prod_qvb886#0001#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}
 //   preset = qvb886            (qvb886: a QVB886 bridge; bridge: a bridge that answers the
 //                               bridge test but tells no model; blank: a disk that answers
@@ -35,8 +36,14 @@
 //   flag_byte = 180            (byte 1 at bridge address 0xFDB0; decimal or 0x..)
 //   fault = write_buffer check_condition [from=N] [times=N]  (check_condition, short=N,
 //           corrupt, platform_error, vanish)
+//
+// Limits (`--virtual` ships in the programs, and may run under sudo): a scenario file is a
+// regular file (not a folder, pipe or device) of at most 256 KiB, with at most 64 [device]
+// sections; each device holds 512 KiB of virtual flash, so a scenario allocates 32 MiB of it
+// at most. The project's own scenarios are a few hundred bytes with one or two devices.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "virtual_bridge/virtual_bridge.h"
@@ -48,8 +55,20 @@ struct ScenarioResult {
   std::string error;  // "line N: what was wrong"
 };
 
+constexpr std::size_t kMaxScenarioBytes = 256 * 1024;
+constexpr std::size_t kMaxScenarioDevices = 64;
+
 // Replaces the bridge's devices and faults with the scenario's.
 ScenarioResult LoadScenarioText(const std::string& text, VirtualBridge& bridge);
 ScenarioResult LoadScenarioFile(const std::string& file, VirtualBridge& bridge);
+
+enum class FileRead {
+  Read,
+  Missing,  // cannot be opened (absent, no permission)
+  Refused,  // there, but a folder, a pipe, a device, or larger than kMaxScenarioBytes
+};
+// Reads a scenario file whole, never waiting on a pipe and never reading past the limit.
+// `reason` says what was wrong unless the file was read.
+FileRead ReadScenarioFile(const std::string& file, std::string& text, std::string& reason);
 
 }  // namespace qvb::virt

@@ -1,7 +1,6 @@
 #include "virtual_bridge/virtual_devices.h"
 
 #include <cstdlib>
-#include <fstream>
 
 #include "device/system_services.h"
 
@@ -40,15 +39,19 @@ VirtualDevices::~VirtualDevices() {
 }
 
 bool VirtualDevices::Load(std::string& error) {
-  // The live scenario takes a missing file for "nothing attached"; asked for by name, it is a
-  // mistake.
-  if (scenario_.file().empty() || !std::ifstream(scenario_.file(), std::ios::binary)) {
-    error = scenario_.file() + ": cannot be read";
+  if (scenario_.file().empty()) {
+    error = ": cannot be read";
     return false;
   }
   scenario_.Refresh();
   if (!scenario_.error().empty()) {
     error = scenario_.error();
+    return false;
+  }
+  // The live scenario takes a missing file for "nothing attached"; asked for by name, it is a
+  // mistake.
+  if (!scenario_.loaded()) {
+    error = scenario_.file() + ": cannot be read";
     return false;
   }
   return true;

@@ -65,6 +65,9 @@ inline void KeepDocument(const std::vector<std::string>& args, const std::string
       << document;
 }
 
+// When set, sees (and may adjust) the simulated system of every run before the program starts.
+inline std::function<void(qvb::testing::FakeSystem&)> g_system_setup;
+
 // Runs qvb886-fwupdate with `args`, `input` on standard input. Pauses are simulated. Runs that
 // share `power_cycles` are commands of one process; without it each run is a process of its own.
 // `out_stream` replaces the collected standard output (a stream that fails, say).
@@ -72,6 +75,7 @@ inline Result RunCli(const std::vector<std::string>& args, const std::string& in
                      Terminal terminal = {}, bool (*privileges)() = Privileged,
                      PowerCycleWatch* power_cycles = nullptr, std::ostream* out_stream = nullptr) {
   qvb::testing::FakeSystem system;
+  if (g_system_setup) g_system_setup(system);
   std::vector<const char*> argv{"qvb886-fwupdate"};
   for (const auto& arg : args) argv.push_back(arg.c_str());
   std::ostringstream out, err;

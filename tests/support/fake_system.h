@@ -55,6 +55,7 @@ class FakeSystem : public SystemServices, public ShellServices {
   }
   bool InhibitSleep(std::string& reason) override {
     ++sleep_inhibits;
+    if (on_inhibit) on_inhibit();
     if (!sleep_refusal.empty()) {
       reason = sleep_refusal;
       return false;
@@ -80,6 +81,7 @@ class FakeSystem : public SystemServices, public ShellServices {
   std::vector<RecordedBox> boxes;
   std::function<int(const RecordedBox&)> on_box;
   std::function<void(uint32_t)> on_sleep;
+  std::function<void()> on_inhibit;
   bool version_known = false;
   uint32_t version_major = 0;
   uint32_t version_minor = 0;

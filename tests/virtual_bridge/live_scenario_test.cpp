@@ -3,6 +3,9 @@
 #include "virtual_bridge/live_scenario.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "tests/support/fake_system.h"
+#include "virtual_bridge/scenario.h"
 #include "virtual_bridge/virtual_devices.h"
 
 namespace qvb::virt {
@@ -175,30 +179,65 @@ TEST_F(LiveScenarioTest, EnvironmentDevicesAreInstalledForTheirLifetime) {
   SetEnvironment(kOpenDelayVariable, "");
 }
 
-// A front end that names a scenario refuses a file it cannot use, and says which.
+std::string Devices(std::size_t count) {
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) text += "[device]\npath = d" + std::to_string(i) + "\n";
+  return text;
+}
+
+// A front end that names a scenario refuses a file it cannot use, and says which. What a
+// scenario may cost is bounded: a small file must not allocate gigabytes of virtual flash, and
+// a pipe or a device must neither hang the program nor be read without end.
 TEST_F(LiveScenarioTest, LoadRefusesAMissingOrMalformedFile) {
+  enum class Source { File, None, Folder, Fifo, Named };
   struct Case {
     const char* name;
-    const char* text;  // null: no file
+    std::string text;  // the file's contents (Source::File)
     bool ok;
     const char* error_part;
+    std::size_t devices = 0;
+    Source source = Source::File;
+    const char* named = "";  // Source::Named: a path of the system's
+  };
+  // Two devices and a comment that fill the file to `size` bytes.
+  const auto sized = [](std::size_t size) {
+    const std::string devices = kTwoDevices;
+    return devices + "#" + std::string(size - devices.size() - 1, 'x');
   };
   const Case cases[] = {
-      {"missing", nullptr, false, "cannot be read"},
+      {"missing", "", false, "cannot be read", 0, Source::None},
       {"malformed", "[device]\nnonsense\n", false, "line 2"},
-      {"valid", kTwoDevices, true, ""},
+      {"valid", kTwoDevices, true, "", 2},
+      {"a folder", "", false, "is a folder, not a scenario file", 0, Source::Folder},
+      {"as many devices as allowed", Devices(kMaxScenarioDevices), true, "", kMaxScenarioDevices},
+      {"one device too many", Devices(kMaxScenarioDevices + 1), false,
+       "line 129: more than 64 [device] sections"},
+      {"just at the size limit", sized(kMaxScenarioBytes), true, "", 2},
+      {"one byte over the size limit", sized(kMaxScenarioBytes + 1), false,
+       "is larger than 256 KiB, the most a scenario may hold"},
+#ifndef _WIN32
+      {"a pipe", "", false, "is not a regular file", 0, Source::Fifo},
+      {"an endless device", "", false, "is not a regular file", 0, Source::Named, "/dev/zero"},
+#endif
   };
   for (const Case& c : cases) {
-    std::filesystem::remove(file);
-    if (c.text) Write(c.text);
-    VirtualDevices devices(file);
-    std::string error;
-    EXPECT_EQ(devices.Load(error), c.ok) << c.name;
-    EXPECT_NE(error.find(c.error_part), std::string::npos) << c.name << ": " << error;
-    if (c.ok) {
-      EXPECT_EQ(devices.bridge().devices().size(), 2u) << c.name;
+    std::filesystem::remove_all(file);
+    std::string name = file;
+    if (c.source == Source::File) Write(c.text);
+    if (c.source == Source::Folder) std::filesystem::create_directory(file);
+#ifndef _WIN32
+    if (c.source == Source::Fifo) {
+      ASSERT_EQ(0, mkfifo(file.c_str(), 0600)) << c.name;
     }
+#endif
+    if (c.source == Source::Named) name = c.named;
+    VirtualDevices devices(name);
+    std::string error;
+    EXPECT_EQ(devices.Load(error), c.ok) << c.name << ": " << error;
+    EXPECT_NE(error.find(c.error_part), std::string::npos) << c.name << ": " << error;
+    EXPECT_EQ(devices.bridge().devices().size(), c.devices) << c.name;
   }
+  std::filesystem::remove_all(file);
 }
 
 }  // namespace

@@ -54,5 +54,42 @@ TEST(ScenarioNumbers, WellFormedNumbersAreRead) {
   EXPECT_EQ(0xFF, (*model.probe)[1]);
 }
 
+// The README's example, as printed there: a '#' after a blank explains a value; a '#' inside a
+// word (every interface path has them) is part of it.
+TEST(ScenarioText, CommentsAfterAValueAreNotPartOfIt) {
+  const char* readme =
+      "# comment\n"
+      "[device]\n"
+      "path = \\\\?\\usbstor#disk&ven_quorvel&prod_qvb886#0001#"
+      "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}\n"
+      "preset = qvb886          # qvb886 (default) | bridge (answers, tells no model) | blank\n"
+      "version = 133.1.0.3      # information block bytes 12-15\n"
+      "vendor = Quorvel         # INQUIRY vendor (8) and product (16), blank padded\n"
+      "product = QVB886 NVMe\n"
+      "inquiry_model = w886     # INQUIRY bytes 36-39, \"none\" clears them\n"
+      "loader = yes             # information block byte 6 = 0: the loader path\n"
+      "descriptor = 0A 010400   # buffer 0 descriptor: boundary, capacity\n"
+      "fault = write_buffer check_condition from=10 times=1\n";
+  virt::VirtualBridge bridge;
+  const auto loaded = virt::LoadScenarioText(readme, bridge);
+  ASSERT_TRUE(loaded.ok) << loaded.error;
+  ASSERT_EQ(1u, bridge.devices().size());
+  const auto& model = bridge.devices()[0];
+  EXPECT_EQ(
+      "\\\\?\\usbstor#disk&ven_quorvel&prod_qvb886#0001#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+      model.path);
+  EXPECT_EQ(3, (*model.info)[15]);
+  EXPECT_EQ(0, (*model.info)[6]);
+  EXPECT_EQ("Quorvel ", std::string(reinterpret_cast<const char*>(&model.inquiry[8]), 8));
+  EXPECT_EQ(0x0A, model.descriptor_boundary);
+  EXPECT_EQ(0x010400u, model.capacity);
+
+  // A tab counts as a blank; a section header takes a comment too.
+  virt::VirtualBridge tabbed;
+  ASSERT_TRUE(
+      virt::LoadScenarioText("[device] # first\npath = p\nversion = 133.1.0.4\t#x\n", tabbed).ok);
+  EXPECT_EQ(4, (*tabbed.devices()[0].info)[15]);
+}
+
 }  // namespace
 }  // namespace qvb

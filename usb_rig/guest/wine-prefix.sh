@@ -72,7 +72,9 @@ guest_wine_setup() {
   chmod 700 "$XDG_RUNTIME_DIR"
   # Xvfb compiles its keymap into /var/lib/xkb, which is the host's and read-only here.
   mountpoint -q /var/lib/xkb || mount -t tmpfs tmpfs /var/lib/xkb 2>/dev/null
-  mountpoint -q /tmp || mount -t tmpfs tmpfs /tmp
+  # Wine's server and Xvfb need a writable /tmp: the guest's init gives it one, with whatever of
+  # the rig's trees lives under the host's /tmp put back on top; a fresh one here would hide them.
+  mountpoint -q /tmp || { say "the guest has no writable /tmp of its own (usb_rig/guest/init)"; return 1; }
   qvb_wine_select "$program" || return 1
   local home=/run/$WINEARCH
   export QVB_WINEPREFIX=$home/prefix

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -160,6 +162,33 @@ TEST(EndToEnd, StandardOutputFailsOrIsThrownAway) {
       EXPECT_EQ(run.output, "");
     }
   }
+}
+
+// Scenarios that cannot be used are refused at once with exit 2 and the reason: a pipe that
+// nobody writes must not hang the program, /dev/zero must not be read without end, and a small
+// file must not allocate a virtual flash per device without limit.
+TEST(EndToEnd, UnusableScenariosAreRefusedWithTheirReason) {
+  const std::string fifo =
+      std::filesystem::temp_directory_path() / ("qvb-cli-fifo-" + std::to_string(getpid()));
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string many;
+  for (int i = 0; i <= 64; ++i) many += Qvb886(kDiskA, "133.1.0.3");
+  ScenarioFile too_many(many);
+  const struct {
+    std::string path;
+    const char* reason;
+  } cases[] = {
+      {"/dev/zero", "/dev/zero: is not a regular file"},
+      {fifo, "is not a regular file"},
+      {std::filesystem::temp_directory_path().string(), "is a folder, not a scenario file"},
+      {too_many.path(), "more than 64 [device] sections"},
+  };
+  for (const auto& c : cases) {
+    const Finished run = ThroughPipe({"list", "--virtual", c.path});
+    EXPECT_EQ(run.code, kExitUsage) << c.path << ": " << run.output;
+    EXPECT_NE(run.output.find(c.reason), std::string::npos) << run.output;
+  }
+  unlink(fifo.c_str());
 }
 
 TEST(EndToEnd, UpdateThroughAPipePrintsPlainLines) {

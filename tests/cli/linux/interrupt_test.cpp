@@ -57,7 +57,12 @@ TEST_P(Interrupts, RefusedDuringTheUpdateAndTheUpdateCompletes) {
   EXPECT_FALSE(Pending(signal_number));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cli, Interrupts, ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT));
+INSTANTIATE_TEST_SUITE_P(Cli, Interrupts,
+                         ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT,
+                                           // Each of these ends a program by
+                                           // default as surely as Ctrl-C.
+                                           SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGIO,
+                                           SIGXFSZ, SIGPWR, SIGRTMIN, SIGRTMAX));
 
 TEST(InterruptGuard, KeepsTheCallersOwnMask) {
   sigset_t usr1, before, after;
@@ -82,19 +87,30 @@ TEST(InterruptGuard, KeepsTheCallersOwnMask) {
 }
 
 TEST(InterruptGuard, OutsideTheUpdateNothingIsHeld) {
-  // Before and after the procedure Ctrl-C keeps its usual effect: no guard during the scan or
-  // the confirmation.
+  // Before and after the procedure Ctrl-C keeps its usual effect: no guard during the scan, the
+  // confirmation or the sleep inhibitor's request (which may wait on a stalled bus).
   InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
   bool blocked_during_scan = true;
   bool blocked_during_write = false;
+  int inhibits = 0;
+  bool blocked_during_inhibit = true;
+  g_system_setup = [&](qvb::testing::FakeSystem& system) {
+    system.on_inhibit = [&] {
+      ++inhibits;
+      blocked_during_inhibit = Blocked(SIGINT) || Blocked(SIGUSR1);
+    };
+  };
   devices.before_send = [&](const std::string& command) -> std::optional<ScsiResult> {
     if (command == "inquiry") blocked_during_scan = blocked_during_scan && Blocked(SIGINT);
     if (command == "write_buffer") blocked_during_write = Blocked(SIGINT);
     return std::nullopt;
   };
   EXPECT_EQ(RunCli({"update", "--yes"}).code, kExitOk);
+  g_system_setup = nullptr;
   EXPECT_FALSE(blocked_during_scan);
   EXPECT_TRUE(blocked_during_write);
+  EXPECT_EQ(inhibits, 1);
+  EXPECT_FALSE(blocked_during_inhibit);
 }
 
 }  // namespace

@@ -6,15 +6,20 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/linux/sleep_inhibitor_linux.h"
@@ -160,6 +165,56 @@ class PrivateSystemBus {
   pid_t daemon_ = 0;
 };
 
+// A socket where a bus should be, that takes every connection and never says a word: what a
+// stalled dbus-daemon looks like to a client. DBUS_SYSTEM_BUS_ADDRESS names it while it lives.
+class SilentBus {
+ public:
+  SilentBus() {
+    std::string pattern = (fs::temp_directory_path() / "qvb-silent-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return;
+    dir_ = pattern;
+    const std::string path = (dir_ / "bus").string();
+    listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (listener_ < 0 || path.size() >= sizeof address.sun_path) return;
+    path.copy(address.sun_path, path.size());
+    if (bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 4) != 0)
+      return;
+    env_.emplace("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + path);
+    accepter_ = std::thread([this] {
+      // Accepted and kept open, never read from or written to.
+      for (int fd; (fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+        accepted_.push_back(fd);
+        ++count_;
+      }
+    });
+    ready_ = true;
+  }
+  ~SilentBus() {
+    if (listener_ >= 0) shutdown(listener_, SHUT_RDWR);  // ends the accept
+    if (accepter_.joinable()) accepter_.join();
+    for (int fd : accepted_) close(fd);
+    if (listener_ >= 0) close(listener_);
+    std::error_code ignored;
+    if (!dir_.empty()) fs::remove_all(dir_, ignored);
+  }
+  SilentBus(const SilentBus&) = delete;
+  SilentBus& operator=(const SilentBus&) = delete;
+  bool ready() const { return ready_; }
+  int accepted() const { return count_.load(); }
+
+ private:
+  fs::path dir_;
+  int listener_ = -1;
+  bool ready_ = false;
+  std::vector<int> accepted_;  // the accepting thread's until it is joined
+  std::atomic<int> count_{0};
+  std::thread accepter_;
+  std::optional<ScopedEnv> env_;
+};
+
 struct Inhibitor {
   std::string what, who, why, mode;
 };
@@ -260,28 +315,43 @@ TEST(LogindSleepLock, HeldDuringTheWritesAndReleasedAfter) {
 }
 
 TEST(LogindSleepLock, WithoutLogindItIsRefusedWithAReason) {
+  enum class Bus { None, WithoutLogind, Silent };
   struct Case {
     const char* what;
-    bool bus;
+    Bus bus;
     const char* reason_part;
   };
   const Case cases[] = {
-      {"no system bus", false, "no system bus"},
-      {"a bus without logind", true, "logind refused"},
+      {"no system bus", Bus::None, "no system bus"},
+      {"a bus without logind", Bus::WithoutLogind, "logind refused"},
+      // The handshake itself never ends: the request's own deadline gives up, not sd-bus's
+      // 90 s handshake limit.
+      {"a bus that accepts and never answers", Bus::Silent,
+       "the system bus did not answer within 3 s"},
   };
   for (const Case& c : cases) {
     std::optional<PrivateSystemBus> bus;
+    std::optional<SilentBus> silent;
     std::optional<ScopedEnv> nowhere;
-    if (c.bus) {
+    if (c.bus == Bus::WithoutLogind) {
       bus.emplace(false);
       ASSERT_EQ("", bus->error()) << c.what;
+    } else if (c.bus == Bus::Silent) {
+      silent.emplace();
+      ASSERT_TRUE(silent->ready()) << c.what;
     } else {
       nowhere.emplace("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/qvb-no-bus");
     }
     linux_host::SleepInhibitor inhibitor;
     std::string reason;
+    const auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(inhibitor.Take(reason)) << c.what;
+    // Only a guard against a hang: the deadline's own reason above is what is checked.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30)) << c.what;
     EXPECT_FALSE(inhibitor.held()) << c.what;
+    if (silent) {
+      EXPECT_EQ(1, silent->accepted()) << "the program did reach the silent bus";
+    }
     EXPECT_NE(std::string::npos, reason.find(c.reason_part)) << c.what << ": " << reason;
   }
 }
