@@ -42,6 +42,8 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
       return Fail("--device needs one device path", result.json);
     if (word == "--virtual=" || (word == "--virtual" && option_next))
       return Fail("--virtual needs one scenario file", result.json);
+    if (word == "--log=" || (word == "--log" && option_next))
+      return Fail("--log needs one file", result.json);
   }
 
   CLI::App app("", "qvb886-fwupdate");

@@ -351,7 +351,7 @@ int RunUpdate(Session& session) {
 
   if (!MayWriteFirmware(device.disk.path.c_str())) {
     // Test images written into a real bridge brick it; there is nothing to confirm.
-    out << TestBuildRefusal() << "\n";
+    SayFailure(session, std::string(TestBuildRefusal()) + "\n");
     document.exit_code = kExitTestBuild;
     document.outcome = "test_build_refused";
     return Emit(session, document);

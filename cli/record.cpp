@@ -116,7 +116,10 @@ int RunRecord(Session& session) {
     } else {
       out << "Recorded " << recording.devices() << " device(s) to "
           << Printable(session.options.record_file) << "; nothing was written to any device.\n";
-      if (disks.empty()) exit_code = kExitNoDevice;
+      if (disks.empty()) {
+        exit_code = kExitNoDevice;
+        outcome = "no_device";
+      }
     }
   }
   if (refused > 0)  // cannot happen through list and status; said if it ever does

@@ -42,6 +42,8 @@ class LoggedObserver : public UpdateObserver {
  public:
   LoggedObserver(UpdateObserver& inner, RunLog* log) : inner_(inner), log_(log) {}
   void ProcessMessages() override { inner_.ProcessMessages(); }
+  // Forwarded first of all: the inner view holds the signals from the first write on.
+  void OnWritesBegin() override { inner_.OnWritesBegin(); }
   void OnProgress(UpdatePhase phase, int attempt, uint32_t done, uint32_t total) override;
   void OnImageDamaged() override;
   void OnAttempt(int attempt) override;
