@@ -13,6 +13,9 @@ struct Options {
   std::string virtual_scenario;  // --virtual SCENARIO; empty: the real disks
   bool json = false;
   bool yes = false;
+  // update: wait for the power cycle and confirm the new firmware. By default only on a terminal.
+  bool wait = false;
+  bool no_wait = false;
 };
 
 struct ParseResult {

@@ -14,6 +14,7 @@ enum ExitCode : int {
   kExitUpToDate = 7,        // nothing to do: the firmware is already up to date
   kExitPowerCycle = 8,      // written by this process; waits to be powered off and on
   kExitTestBuild = 9,       // a test build refuses a device that is not a test device
+  kExitNotTaken = 11,  // after the power cycle the old version still runs: the write did not take
 };
 
 }  // namespace qvb::cli
