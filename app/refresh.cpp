@@ -31,6 +31,12 @@ void TForm1::btn_RefreshClick(void*) {
   const DiskScan scan = ScanBridgeDisks();
   disk_count_ = scan.disk_count;
   power_cycles_.Observe(scan);  // an updated bridge that has gone waits no more
+  selected_identification_.clear();
+  for (const ScannedDisk& disk : scan.disks) {
+    if (!disk.listed()) continue;
+    if (disk.inquiry_ok) selected_identification_ = disk.vendor + disk.product;
+    break;
+  }
 
   int listed = 0;
   if (disk_count_ == 0) {

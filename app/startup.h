@@ -1,13 +1,16 @@
 // Program start-up on any toolkit: title, main window, creation event, message loop.
 #pragma once
 
+#include <string>
+
 #include "app/toolkit/toolkit.h"
 
 namespace qvb {
 
 constexpr const char* kApplicationTitle = "Quorvel FW Update Utility";
 
-// Runs the program on `application`; the result is always 0.
-int RunProgram(tk::Application& application);
+// Runs the program on `application`; the result is always 0. `waiting_file`: the record of the
+// bridges that wait for their power cycle (WaitingRecordFile), empty for none.
+int RunProgram(tk::Application& application, const std::string& waiting_file = "");
 
 }  // namespace qvb

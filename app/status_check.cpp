@@ -15,11 +15,20 @@ void TForm1::CheckFirmwareStatus() {
   const std::string path = SelectedDevicePath();
   const DeviceStatus device = ReadDeviceStatus(path.c_str());
   bridge_model_code_ = device.model_code;
+  last_status_ = device;
 
   if (power_cycles_.Waiting(path, device)) {
     // Written and verified by this run: until it is powered off and on the bridge still reports
     // its old version. It keeps what the Update command left and is not offered the update again.
     ShowUpdated(ScreenFor(Outcome::PowerCyclePending));
+  } else if (!failed_path_.empty() && failed_path_ == path) {
+    // The refresh that fell due during a failed update: the failure stays on the screen, as
+    // the Update command left it.
+    const Screen failed = ScreenFor(Outcome::UpdateFailed);
+    pnl_Descript_3->SetText(failed.lines[2]);
+    pnl_Descript_4->SetText(failed.lines[3]);
+    btn_upd->SetVisible(failed.update.visible);
+    btn_upd->SetEnabled(failed.update.enabled);
   } else if (device.outcome == StatusRead::Read) {
     // 8-9
     const Screen screen = StatusScreen(device);

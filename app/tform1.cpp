@@ -20,8 +20,19 @@ constexpr const char* kCaption = "Harlowen FW Update Utility v133.01.00.06";
 
 }  // namespace
 
-TForm1::TForm1(tk::Application& application)
-    : application_(application), window_(application.CreateMainWindow(tk::MainFormLayout())) {
+namespace {
+
+PowerCycleWatch WatchFor(const std::string& waiting_file) {
+  if (waiting_file.empty()) return PowerCycleWatch();
+  return PowerCycleWatch(std::make_unique<WaitingRecordStore>(waiting_file));
+}
+
+}  // namespace
+
+TForm1::TForm1(tk::Application& application, const std::string& waiting_file)
+    : application_(application),
+      window_(application.CreateMainWindow(tk::MainFormLayout())),
+      power_cycles_(WatchFor(waiting_file)) {
   btn_Refresh = Control<tk::Button>(*window_, "btn_Refresh");
   cbb_DeviceList = Control<tk::ComboBox>(*window_, "cbb_DeviceList");
   pnl_Descript_2 = Control<tk::Panel>(*window_, "pnl_Descript_2");

@@ -23,8 +23,10 @@ constexpr int kDeviceTableEntrySize = 320;
 
 class TForm1 : public tk::MessageHandler, public UpdateObserver {
  public:
-  // Builds the window from its layout, then runs the refresh before the window is shown.
-  explicit TForm1(tk::Application& application);
+  // Builds the window from its layout, then runs the refresh before the window is shown. With a
+  // `waiting_file`, the bridges that wait for their power cycle are shared with every other run
+  // of either front end through that file.
+  explicit TForm1(tk::Application& application, const std::string& waiting_file = "");
   ~TForm1() override;
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
@@ -84,8 +86,15 @@ class TForm1 : public tk::MessageHandler, public UpdateObserver {
   // A refresh that fell due while the Update command ran; it runs once the update has ended.
   bool refresh_deferred_ = false;
   bool updating_ = false;
-  // Bridges this window has updated that have not yet been powered off and on.
+  // The bridge of a failed update while the refresh deferred during it runs; empty otherwise.
+  std::string failed_path_;
+  // Bridges updated (by this window, or by any run that shares its record file) that have not
+  // yet been powered off and on.
   PowerCycleWatch power_cycles_;
+  // What the last status check read, and the selected disk's INQUIRY identification: the
+  // bridge as it was just before an update.
+  DeviceStatus last_status_;
+  std::string selected_identification_;
 };
 
 }  // namespace qvb

@@ -34,7 +34,7 @@ void TForm1::btn_updClick(void*) {
     const Screen done = ScreenFor(result != 0 ? Outcome::Updated : Outcome::UpdateFailed);
     if (result != 0) {
       // No later refresh may offer this bridge the update again before its power cycle.
-      power_cycles_.Record(path);
+      power_cycles_.Record(path, selected_identification_, last_status_);
       ShowUpdated(done);
     } else {
       ShowUpdateFailed(done);
@@ -62,7 +62,11 @@ void TForm1::btn_updClick(void*) {
 
   if (refresh_deferred_) {
     refresh_deferred_ = false;
+    // The refresh that fell due meanwhile must not hide the failure behind the version line: as
+    // long as the failed bridge is still the one shown, it keeps "Update Fail!".
+    if (result == 0) failed_path_ = SelectedDevicePath();
     btn_RefreshClick(btn_Refresh);
+    failed_path_.clear();
   }
 }
 

@@ -60,6 +60,8 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
   app.add_flag("--dry-run", options.dry_run)->disable_flag_override();
   app.add_flag("-v,--verbose", options.verbose)->disable_flag_override();
   CLI::Option* log = app.add_option("--log", options.log_file)->type_name("FILE");
+  app.add_flag("--wait", options.wait)->disable_flag_override();
+  app.add_flag("--no-wait", options.no_wait)->disable_flag_override();
   app.add_flag("-h,--help", help)->disable_flag_override();
   app.add_flag("--version", version)->disable_flag_override();
   // The command is a plain word, so that options may stand before or after it.
@@ -102,6 +104,10 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
     return Fail("--dry-run belongs to update", result.json);
   } else if (options.command == Command::Record && options.record_file.empty()) {
     return Fail("record needs the file to write", result.json);
+  } else if (options.command != Command::Update && (options.wait || options.no_wait)) {
+    return Fail("--wait and --no-wait belong to update", result.json);
+  } else if (options.wait && options.no_wait) {
+    return Fail("--wait and --no-wait exclude each other", result.json);
   }
   result.ok = true;
   return result;
@@ -118,10 +124,12 @@ const char* HelpText() {
          "                       its firmware version and status\n"
          "  status [--device PATH]\n"
          "                       the version and status of one device, as the window shows them\n"
-         "  update [--device PATH] [--yes]\n"
+         "  update [--device PATH] [--yes] [--wait|--no-wait]\n"
          "                       write and verify the firmware (two attempts at most); on a\n"
          "                       terminal it asks first unless --yes; without a terminal\n"
-         "                       --yes is required\n"
+         "                       --yes is required. Then, on a terminal, it waits (5 minutes\n"
+         "                       at most) for the device to be powered off and on and reads\n"
+         "                       the version it then runs\n"
          "  update --dry-run [--device PATH]\n"
          "                       everything up to the first write (identification, version,\n"
          "                       image check, buffer descriptor), then what would be written\n"
@@ -141,6 +149,8 @@ const char* HelpText() {
          "                       status, sense data, system error, time) and every step to\n"
          "                       FILE; never the firmware image's bytes\n"
          "  --verbose, -v        the steps on standard error as they happen\n"
+         "  --wait               wait for the power cycle even without a terminal\n"
+         "  --no-wait            end after the write, without waiting for the power cycle\n"
          "  --json               print the result as one JSON document on standard output,\n"
          "                       a usage error included; the documents follow the JSON\n"
          "                       Schema qvb886-fwupdate.schema.json shipped with the program\n"
@@ -169,10 +179,19 @@ const char* HelpText() {
          "  5  several disks are attached and no --device chose one\n"
          "  6  no permission to send the commands (root or administrator rights needed)\n"
          "  7  nothing to do: the firmware is already up to date (status, update)\n"
-         "  8  the device was updated by this process and has not yet been powered off\n"
-         "     and on: it still reports its old version and is not written again\n"
+         "  8  the device was updated and has not yet been powered off and on: it still\n"
+         "     reports its old version and is not written again (status, update; update\n"
+         "     also when the wait for the power cycle ended without one)\n"
          "  9  a test build (--version says so) refuses a device that is not a test device\n"
-         "  10  standard output could not be written\n";
+         "  10  standard output could not be written\n"
+         "  11  after its power cycle the device still runs its old version: the write did\n"
+         "     not take (update)\n"
+         "\n"
+         "An updated device is recorded as waiting for its power cycle until an enumeration\n"
+         "runs without it, it reports 133.1.0.6 or another identity, the machine starts\n"
+         "again, or a day has passed: as root in /var/lib/qvb886-fwupdate, otherwise (and\n"
+         "always for --virtual) in $XDG_STATE_HOME/qvb886-fwupdate (~/.local/state); on\n"
+         "Windows in the program data folder.\n";
 }
 
 }  // namespace qvb::cli

@@ -17,6 +17,9 @@ struct Options {
   std::string record_file;  // record FILE: the scenario file to write
   std::string log_file;     // --log FILE: every request and step appended there
   bool verbose = false;     // --verbose: the step lines on standard error
+  // update: wait for the power cycle and confirm the new firmware. By default only on a terminal.
+  bool wait = false;
+  bool no_wait = false;
 };
 
 struct ParseResult {

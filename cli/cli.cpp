@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "cli/console_services.h"
 #include "cli/exit_codes.h"
 #include "cli/platform.h"
+#include "cli/power_cycle_wait.h"
 #include "cli/record.h"
 #include "cli/report.h"
 #include "cli/run_log.h"
@@ -62,8 +64,19 @@ int RunCommand(int argc, const char* const* argv, Console& console) {
 
   ConsoleServices services(console.err);
   Session session{console, options};
-  PowerCycleWatch own_power_cycles;
+  const bool on_virtual = !options.virtual_scenario.empty();
+  const std::string waiting_file =
+      console.waiting_file ? console.waiting_file : WaitingRecordFile(on_virtual);
+  PowerCycleWatch own_power_cycles =
+      waiting_file.empty() ? PowerCycleWatch()
+                           : PowerCycleWatch(std::make_unique<WaitingRecordStore>(waiting_file));
   session.power_cycles = console.power_cycles ? console.power_cycles : &own_power_cycles;
+  std::unique_ptr<DeviceChangeSource> own_changes;
+  session.device_changes = console.device_changes;
+  if (!session.device_changes && options.command == Command::Update) {
+    own_changes = OpenDeviceChangeSource(on_virtual);
+    session.device_changes = own_changes.get();
+  }
   std::ostream discard(nullptr);  // writes fail quietly
   if (options.json) session.report = options.command == Command::Update ? &console.err : &discard;
   std::optional<virt::VirtualDevices> virtual_devices;

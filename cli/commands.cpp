@@ -11,6 +11,7 @@
 #include "cli/exit_codes.h"
 #include "cli/interrupt_guard.h"
 #include "cli/platform.h"
+#include "cli/power_cycle_wait.h"
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "cli/run_log.h"
@@ -34,11 +35,16 @@ struct Survey {
 Survey TakeSurvey(const Session& session, bool read_firmware) {
   Survey survey;
   survey.scan = ScanBridgeDisks();
-  session.power_cycles->Observe(survey.scan);  // an updated bridge that has gone waits no more
-  for (const auto& disk : survey.scan.disks)
+  if (session.access) survey.denied = session.access->denied();
+  // An updated bridge that has gone waits no more; one that could not be looked at may be there.
+  session.power_cycles->Observe(survey.scan, survey.denied);
+  for (const auto& disk : survey.scan.disks) {
     survey.disks.push_back(
         DescribeDisk(disk, read_firmware && disk.model_code == kModelCodeQvb886));
-  if (session.access) survey.denied = session.access->denied();
+    DiskReport& report = survey.disks.back();
+    report.waiting =
+        report.firmware_asked && session.power_cycles->Waiting(disk.path, report.status);
+  }
   LogDisks(session.log, survey.disks);
   return survey;
 }
@@ -81,12 +87,28 @@ struct Document {
   bool device_fields = false;
   const DiskReport* device = nullptr;
   WindowLines lines;
+  std::optional<WaitingBridge> record;  // the device's record as waiting for its power cycle
   // update
   bool update_fields = false;
   int attempts = 0;
   int interrupts = 0;
   const UpdatePlan* dry_run = nullptr;  // update --dry-run
+  std::optional<bool> confirmed;  // the new firmware seen running; none when not waited for
 };
+
+nlohmann::ordered_json RecordJson(const Session& session, const std::optional<WaitingBridge>& r) {
+  if (!r) return nullptr;
+  const WaitingRecordStore* store = session.power_cycles->store();
+  nlohmann::ordered_json json;
+  json["file"] = store ? nlohmann::ordered_json(store->file()) : nullptr;
+  json["path"] = ByteText(r->path);
+  json["serial"] = r->serial.empty() ? nlohmann::ordered_json(nullptr) : ByteText(r->serial);
+  json["model_code"] = r->model_code;
+  json["previous_version"] = DottedVersion(r->previous);
+  json["written_version"] = DottedVersion(r->written);
+  json["recorded_at"] = r->recorded_at;
+  return json;
+}
 
 int Emit(const Session& session, const Document& document) {
   LogOutcome(session.log, document.command, document.outcome, document.exit_code);
@@ -100,10 +122,12 @@ int Emit(const Session& session, const Document& document) {
   if (document.device_fields) {
     json["device"] = document.device ? DiskJson(*document.device) : nullptr;
     json["lines"] = LinesJson(document.lines);
+    json["waiting_record"] = RecordJson(session, document.record);
   }
   if (document.update_fields) {
     json["attempts"] = document.attempts;
     json["interrupts_refused"] = document.interrupts;
+    json["confirmed"] = document.confirmed ? nlohmann::ordered_json(*document.confirmed) : nullptr;
   }
   if (document.dry_run) json["dry_run"] = DryRunJson(*document.dry_run);
   session.console.out << JsonDocumentText(json);
@@ -184,6 +208,7 @@ struct Examined {
   DiskReport device;
   // Updated by this process and not yet powered off and on: it still reports its old version.
   bool power_cycle_pending = false;
+  std::optional<WaitingBridge> record;
 };
 
 StatusVerdict Judge(const Session& session, const Examined& examined, bool none_listed) {
@@ -229,11 +254,17 @@ Examined Examine(const Session& session, const ScannedDisk& disk, bool none_list
   }
   examined.power_cycle_pending = session.power_cycles->Waiting(device.disk.path, device.status);
   LogStatus(session.log, device);
+  if (examined.power_cycle_pending) examined.record = session.power_cycles->Find(device.disk.path);
   WriteDeviceHeader(out, device);
   WriteLinesText(out, LinesOf(examined));
   if (examined.power_cycle_pending) {
     out << "The firmware was written and verified; the device runs it once it has been powered "
            "off and on.\n";
+    if (examined.record && examined.record->recorded_at > 0)
+      out << "(Recorded as waiting for its power cycle: it ran "
+          << DottedVersion(examined.record->previous)
+          << " before the write. The record ends when the device is seen missing, reports "
+             "another version, or the computer is started again.)\n";
   } else if (device.status.outcome == StatusRead::NotQvb886) {
     const char* model = ModelText(device.status.model_code);
     SayFailure(session, std::string("The bridge is ") + (model ? model : "not recognised") +
@@ -246,6 +277,66 @@ Examined Examine(const Session& session, const ScannedDisk& disk, bool none_list
     AlsoOnError(session, std::string(StatusLine(device.status.status)) + "\n");
   }
   return examined;
+}
+
+// After the write: the power cycle, and the version the device then runs.
+void AwaitPowerCycle(const Session& session, const DiskReport& device, Document& document) {
+  std::ostream& out = session.human();
+  out << "Now power the device off and on (unplug it and plug it back in, or switch it off and "
+         "on). Waiting for it to come back, "
+      << kPowerCycleWaitMs / 60000
+      << " minutes at most; Ctrl-C ends the wait (the firmware is written either way).\n";
+  out.flush();
+  PowerCycleWaitResult waited;
+  {
+    InterruptGuard guard;
+    PowerCycleWaitSetup setup;
+    setup.path = device.disk.path;
+    setup.watch = session.power_cycles;
+    setup.source = session.device_changes;
+    setup.interrupted = [&guard] { return guard.Poll() > 0; };
+    setup.out = &out;
+    setup.terminal = session.human_terminal();
+    waited = WaitForPowerCycle(setup);
+  }
+  document.confirmed = waited.end == WaitEnd::Confirmed;
+  const std::string old_version = device.status.outcome == StatusRead::Read
+                                      ? DottedVersion(device.status.version)
+                                      : std::string("the old version");
+  switch (waited.end) {
+    case WaitEnd::Confirmed:
+      document.lines = StatusScreen(waited.status).lines;
+      WriteLinesText(out, document.lines);
+      out << "Confirmed: the device runs the new firmware " << DottedVersion(kWrittenVersion)
+          << ".\n";
+      document.record.reset();
+      return;
+    case WaitEnd::NotTaken:
+      document.lines = StatusScreen(waited.status).lines;
+      WriteLinesText(out, document.lines);
+      out << "The device still runs " << old_version
+          << " after its power cycle: the update did not take. Run the update again; if it "
+             "does not take again, this bridge cannot be updated here.\n";
+      document.exit_code = kExitNotTaken;
+      document.outcome = "not_taken";
+      document.record.reset();
+      return;
+    case WaitEnd::OtherDevice:
+      out << "Another device answers at " << Printable(device.disk.path)
+          << " now: the new firmware of the updated one could not be confirmed.\n";
+      document.record.reset();
+      break;
+    case WaitEnd::TimedOut:
+      out << "No power cycle was seen within " << kPowerCycleWaitMs / 60000 << " minutes.\n";
+      break;
+    case WaitEnd::Interrupted:
+      out << "Stopped waiting.\n";
+      break;
+  }
+  if (waited.end != WaitEnd::OtherDevice)
+    out << "The firmware is written and verified; the device runs it once it has been powered "
+           "off and on (status tells which version runs).\n";
+  document.exit_code = kExitPowerCycle;
 }
 
 bool Confirm(const Session& session, const DiskReport& device) {
@@ -312,6 +403,7 @@ int RunStatus(Session& session) {
   const StatusVerdict verdict = Judge(session, examined, choice.none_listed);
   document.device = &examined.device;
   document.lines = LinesOf(examined);
+  document.record = examined.record;
   document.exit_code = verdict.exit_code;
   document.outcome = verdict.outcome;
   return Emit(session, document);
@@ -333,6 +425,7 @@ int RunUpdate(Session& session) {
   const DiskReport& device = examined.device;
   document.device = &device;
   document.lines = LinesOf(examined);
+  document.record = examined.record;
   const StatusVerdict verdict = Judge(session, examined, choice.none_listed);
   if (verdict.exit_code != kExitOk || device.status.status != FirmwareStatus::UpdateRequired) {
     // Only a QVB886 that needs the update is written; nothing overrides this.
@@ -413,13 +506,23 @@ int RunUpdate(Session& session) {
         << (document.interrupts == 1 ? " time" : " times") << " while the update ran.\n";
 
   if (result != 0) {
-    // Until its power cycle the bridge reports its old version: it is not to be written again.
-    session.power_cycles->Record(device.disk.path);
+    // Until its power cycle the bridge reports its old version: it is not to be written again,
+    // by this run or any other.
+    std::string error;
+    if (!session.power_cycles->Record(device.disk.path, device.disk.vendor + device.disk.product,
+                                      device.status, &error))
+      session.console.err << "Note: the record of this update could not be saved (" << error
+                          << "); another run will not know that the device waits for its "
+                             "power cycle.\n";
+    document.record = session.power_cycles->Find(device.disk.path);
     document.lines = ScreenFor(Outcome::Updated).lines;
     // The result first, then what to do.
     out << document.lines[3] << "\n" << document.lines[1] << "\n";
     document.exit_code = kExitOk;
     document.outcome = "updated";
+    const bool wait =
+        session.options.wait || (!session.options.no_wait && session.human_terminal());
+    if (wait && session.device_changes) AwaitPowerCycle(session, device, document);
   } else {
     document.lines = ScreenFor(Outcome::UpdateFailed).lines;
     SayFailure(session, document.lines[2] + "\n");

@@ -15,14 +15,16 @@ namespace qvb::cli {
 
 class AccessMonitor;
 class RunLog;
+class DeviceChangeSource;
 
 struct Session {
   Console& console;
   const Options& options;
-  const AccessMonitor* access = nullptr;    // the real devices' refusals; null with --virtual
-  bool privileged = true;                   // false: the privilege note is due
-  PowerCycleWatch* power_cycles = nullptr;  // bridges updated and not yet powered off and on
-  RunLog* log = nullptr;                    // --log, --verbose
+  const AccessMonitor* access = nullptr;         // the real devices' refusals; null with --virtual
+  bool privileged = true;                        // false: the privilege note is due
+  PowerCycleWatch* power_cycles = nullptr;       // bridges updated and not yet powered off and on
+  RunLog* log = nullptr;                         // --log, --verbose
+  DeviceChangeSource* device_changes = nullptr;  // update: the wait for the power cycle
 
   // The report for people. With --json the document alone goes to standard output; list and
   // status then report nothing else, and update keeps its warning, prompt and progress on

@@ -10,6 +10,8 @@ class PowerCycleWatch;
 
 namespace qvb::cli {
 
+class DeviceChangeSource;
+
 struct Console {
   std::ostream& out;
   std::ostream& err;
@@ -23,6 +25,11 @@ struct Console {
   // The bridges this process has updated, kept from one command to the next; with null, a run
   // keeps its own (one command per process, as main() runs it).
   PowerCycleWatch* power_cycles = nullptr;
+  // The record file of the bridges that wait for their power cycle; null: the host's
+  // (WaitingRecordFile). An empty text: none.
+  const char* waiting_file = nullptr;
+  // The hot-plug events and the clock of the wait for the power cycle; null: the host's.
+  DeviceChangeSource* device_changes = nullptr;
 };
 
 }  // namespace qvb::cli

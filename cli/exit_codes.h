@@ -15,6 +15,7 @@ enum ExitCode : int {
   kExitPowerCycle = 8,      // written by this process; waits to be powered off and on
   kExitTestBuild = 9,       // a test build refuses a device that is not a test device
   kExitOutputFailed = 10,   // standard output could not be written
+  kExitNotTaken = 11,       // after the power cycle the old version still runs: the write did not take
 };
 
 }  // namespace qvb::cli

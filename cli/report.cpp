@@ -73,8 +73,6 @@ const char* StatusReadError(StatusRead outcome) {
   return "";
 }
 
-namespace {
-
 // A device's bytes as a JSON string: each byte becomes the character of the same number, so
 // that the text is valid whatever the bytes, and dumped as ASCII each byte outside printable
 // ASCII reads back as \u00XX.
@@ -93,8 +91,6 @@ nlohmann::ordered_json ByteText(std::string_view bytes) {
   return text;
 }
 
-}  // namespace
-
 nlohmann::ordered_json DiskJson(const DiskReport& report) {
   const ScannedDisk& disk = report.disk;
   nlohmann::ordered_json json;
@@ -112,11 +108,13 @@ nlohmann::ordered_json DiskJson(const DiskReport& report) {
     json["firmware"] = {{"read", false},
                         {"error", ByteText(StatusReadError(report.status.outcome))}};
   } else {
-    json["firmware"] = {{"read", true},
-                        {"version", ByteText(DottedVersion(report.status.version))},
-                        {"version_text", ByteText(VersionText(report.status.version))},
-                        {"status", ByteText(StatusWords(report.status.status))},
-                        {"updatable", report.status.status == FirmwareStatus::UpdateRequired}};
+    json["firmware"] = {
+        {"read", true},
+        {"version", ByteText(DottedVersion(report.status.version))},
+        {"version_text", ByteText(VersionText(report.status.version))},
+        {"status", ByteText(StatusWords(report.status.status))},
+        {"updatable", !report.waiting && report.status.status == FirmwareStatus::UpdateRequired},
+        {"waiting_for_power_cycle", report.waiting}};
   }
   return json;
 }
@@ -194,6 +192,12 @@ void WriteDiskText(std::ostream& out, const DiskReport& report) {
     return;
   }
   out << "  " << VersionText(report.status.version) << "\n";
+  if (report.waiting) {
+    // Written by an update: the old version runs until the device is powered off and on.
+    const Screen waiting = ScreenFor(Outcome::PowerCyclePending);
+    out << "  " << waiting.lines[3] << "\n  " << waiting.lines[1] << "\n";
+    return;
+  }
   out << "  " << StatusLine(report.status.status) << "\n";
 }
 

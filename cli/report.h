@@ -21,6 +21,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json_fwd.hpp>
@@ -34,6 +35,7 @@ struct DiskReport {
   ScannedDisk disk;
   bool firmware_asked = false;  // a QVB886: its version was read as the status check reads it
   DeviceStatus status;
+  bool waiting = false;  // updated, and waiting for its power cycle
 };
 
 // The window's five description lines.
@@ -59,6 +61,8 @@ const char* StatusReadError(StatusRead outcome);
 // bytes: each byte is one character, so that anything outside printable ASCII is written as
 // \u00XX and the document stays plain ASCII whatever a device returned.
 nlohmann::ordered_json DiskJson(const DiskReport& report);
+// A device's bytes as a JSON string, each byte one character.
+nlohmann::ordered_json ByteText(std::string_view bytes);
 nlohmann::ordered_json DisksJson(const std::vector<DiskReport>& reports);
 nlohmann::ordered_json DeniedJson(const std::vector<std::string>& denied);
 nlohmann::ordered_json LinesJson(const WindowLines& lines);

@@ -13,6 +13,7 @@
 #include "device/privileges.h"
 #include "device/system_services.h"
 #include "firmware/version_policy.h"
+#include "firmware/waiting_record.h"
 #include "virtual_bridge/scenario.h"
 #include "virtual_bridge/virtual_devices.h"
 
@@ -168,7 +169,7 @@ int RunGui(tk::qt::QtApplication& application, const GuiOptions& options,
         [file](tk::qt::DeviceEventSink sink) -> std::unique_ptr<tk::qt::DeviceEventSource> {
           return std::make_unique<ScenarioWatcher>(file, std::move(sink));
         });
-    return RunProgram(application);
+    return RunProgram(application, WaitingRecordFile(true));
   }
   if (gate.have_privilege && !gate.have_privilege()) {
     // What the manifest's elevation request does on Windows: without the right the window
@@ -182,7 +183,7 @@ int RunGui(tk::qt::QtApplication& application, const GuiOptions& options,
                           kMbTaskModal | kMbIconError | kMbOk);
     return 0;
   }
-  return RunProgram(application);
+  return RunProgram(application, WaitingRecordFile(false));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -5,9 +5,10 @@
 
 #include "app/startup.h"
 #include "device/platform_host.h"
+#include "firmware/waiting_record.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   qvb::ScopedSeams platform(qvb::PlatformSeams());
   qvb::tk::win32::Win32Application application;
-  return qvb::RunProgram(application);
+  return qvb::RunProgram(application, qvb::WaitingRecordFile(false));
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <new>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "app/tform1.h"
 #include "device/guarded_scsi_host.h"
 #include "tests/app/window_rig.h"
+#include "virtual_bridge/bridge_family.h"
 
 namespace qvb {
 namespace {
@@ -165,15 +167,73 @@ TEST_F(PowerCycleTest, SerialNumberTellsAnotherDiskOnTheSamePath) {
   }
 }
 
-TEST_F(PowerCycleTest, FailedUpdateIsFollowedByTheDeferredRefresh) {
+TEST_F(PowerCycleTest, FailedUpdateKeepsItsTextsThroughTheDeferredRefresh) {
   auto& form = StartWithUpdateOffered();
   // Every piece is written (and messages processed after each), but the read-back differs.
   bridge.devices().front().bad_cells = {0};
   const int refreshes = form.refreshes();
   PressWithRemovalDuringTheUpdate(form);
-  EXPECT_EQ(refreshes + 1, form.refreshes());
+  EXPECT_EQ(refreshes + 1, form.refreshes()) << "the deferred refresh ran";
+  EXPECT_EQ((Texts{"", "", "Update Fail!", "Updating....", ""}), Lines());
+  EXPECT_TRUE(form.btn_upd->Visible());
+  EXPECT_FALSE(form.btn_upd->Enabled());
+  EXPECT_FALSE(form.btn_Exit->Visible());
+
+  // Only that refresh keeps them: the next hot-plug event shows the bridge as it is.
+  HotPlug();
   EXPECT_EQ(kUpdateRequired, Lines());
   EXPECT_TRUE(form.btn_upd->Visible() && form.btn_upd->Enabled());
+}
+
+TEST_F(PowerCycleTest, AnotherBridgeOnTheSamePathEndsTheWait) {
+  struct Case {
+    const char* name;
+    std::function<void(virt::DeviceModel&)> replace;
+    bool waiting;
+  };
+  const Case cases[] = {
+      {"the version it had before the write", [](virt::DeviceModel&) {}, true},
+      {"neither the old nor the written version", [](virt::DeviceModel& d) { (*d.info)[15] = 1; },
+       false},
+      {"another model",
+       [](virt::DeviceModel& d) {
+         d = virt::MakeBridge(d.path);
+         virt::SetInquiryModel(d, "w767");
+       },
+       false},
+      {"another INQUIRY product",
+       [](virt::DeviceModel& d) { virt::SetInquiryText(d, "Quorvel", "QVB886 Clone"); }, false},
+      {"a read that fails", [](virt::DeviceModel& d) { d.config.reset(); }, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    bridge.devices().clear();
+    auto& form = StartWithUpdateOffered();
+    ASSERT_TRUE(tk::headless::Click(form.btn_upd));
+    c.replace(bridge.devices().front());
+    HotPlug();
+    if (c.waiting)
+      ExpectWaiting(form);
+    else
+      EXPECT_NE(kUpdated, Lines());
+  }
+}
+
+// A second window on the same record file: another run of the program after the first ended.
+TEST_F(PowerCycleTest, TheRecordFileCarriesTheWaitToTheNextRun) {
+  const std::string file =
+      (std::filesystem::temp_directory_path() / "qvb-window-waiting-test.txt").string();
+  std::filesystem::remove(file);
+  AttachQvb886(1, {133, 1, 0, 3});
+  {
+    TForm1 first(app, file);
+    ASSERT_TRUE(tk::headless::Click(first.btn_upd));
+  }
+  TForm1 second(app, file);
+  EXPECT_EQ(kUpdated[1], second.pnl_Descript_2->Text());
+  EXPECT_EQ(kUpdated[3], second.pnl_Descript_4->Text());
+  EXPECT_FALSE(second.btn_upd->Visible());
+  std::filesystem::remove(file);
 }
 
 // --- an exception inside the update -------------------------------------------------------------

@@ -1,6 +1,7 @@
 // Runs the command line in process against virtual devices and collects what it wrote.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/power_cycle_wait.h"
 #include "device/guarded_scsi_host.h"
 #include "device/seams.h"
 #include "firmware/power_cycle.h"
@@ -26,7 +28,60 @@ struct Terminal {
   bool in = false;
   bool out = false;
   bool err = false;
+  // On a terminal update waits for the power cycle; the tests that are not about it end after
+  // the write (--no-wait).
+  bool wait = false;
 };
+
+// The hot-plug events and the clock of the wait for the power cycle, simulated: every wait lasts
+// its whole time-out, and `step` runs at each (a test unplugs and re-attaches devices there).
+class SimulatedChanges : public DeviceChangeSource {
+ public:
+  bool Wait(uint32_t timeout_ms) override {
+    now_ += timeout_ms;
+    ++waits_;
+    return step ? step(now_) : false;
+  }
+  uint64_t NowMs() override { return now_; }
+  int waits() const { return waits_; }
+  std::function<bool(uint64_t now_ms)> step;
+
+ private:
+  uint64_t now_ = 0;
+  int waits_ = 0;
+};
+
+// Every run keeps its waiting records out of the user's own folder: a record left by one test
+// would make the next one's device wait for its power cycle. Runs of the built program inherit
+// this; RunCli gives each in-process run a file of its own unless told to share one.
+inline const std::filesystem::path& TestStateFolder() {
+  static const std::filesystem::path folder = [] {
+    const auto path =
+        std::filesystem::temp_directory_path() /
+        ("qvb-cli-test-state-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + std::to_string(reinterpret_cast<uintptr_t>(&folder) % 100000));
+    return path;
+  }();
+  return folder;
+}
+
+class StateFolderPerTest : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo&) override {
+    std::error_code ignored;
+    std::filesystem::remove_all(TestStateFolder(), ignored);
+    std::filesystem::create_directories(TestStateFolder(), ignored);
+#ifdef _WIN32
+    _putenv_s("XDG_STATE_HOME", TestStateFolder().string().c_str());
+#else
+    setenv("XDG_STATE_HOME", TestStateFolder().c_str(), 1);
+#endif
+  }
+};
+
+inline const bool kStateFolderPerTest = [] {
+  ::testing::UnitTest::GetInstance()->listeners().Append(new StateFolderPerTest);
+  return true;
+}();
 
 struct Result {
   int code = -1;
@@ -70,14 +125,23 @@ inline std::function<void(qvb::testing::FakeSystem&)> g_system_setup;
 
 // Runs qvb886-fwupdate with `args`, `input` on standard input. Pauses are simulated. Runs that
 // share `power_cycles` are commands of one process; without it each run is a process of its own.
+// `waiting_file`: the record file, shared by the runs that name the same one; empty: one of this
+// run's own. `changes`: the wait's events and clock; null: simulated, nothing changes.
 // `out_stream` replaces the collected standard output (a stream that fails, say).
 inline Result RunCli(const std::vector<std::string>& args, const std::string& input = "",
                      Terminal terminal = {}, bool (*privileges)() = Privileged,
-                     PowerCycleWatch* power_cycles = nullptr, std::ostream* out_stream = nullptr) {
+                     PowerCycleWatch* power_cycles = nullptr, const std::string& waiting_file = "",
+                     DeviceChangeSource* changes = nullptr, std::ostream* out_stream = nullptr) {
   qvb::testing::FakeSystem system;
   if (g_system_setup) g_system_setup(system);
   std::vector<const char*> argv{"qvb886-fwupdate"};
   for (const auto& arg : args) argv.push_back(arg.c_str());
+  const bool update = std::find(args.begin(), args.end(), "update") != args.end();
+  if (update && (terminal.out || terminal.err) && !terminal.wait) argv.push_back("--no-wait");
+  static int runs = 0;
+  const std::string own_file =
+      (TestStateFolder() / ("run-" + std::to_string(++runs) + ".txt")).string();
+  SimulatedChanges own_changes;
   std::ostringstream out, err;
   std::istringstream in(input);
   Console console{out_stream ? *out_stream : out, err, in};
@@ -86,6 +150,8 @@ inline Result RunCli(const std::vector<std::string>& args, const std::string& in
   console.err_terminal = terminal.err;
   console.has_device_privileges = privileges;
   console.power_cycles = power_cycles;
+  console.waiting_file = waiting_file.empty() ? own_file.c_str() : waiting_file.c_str();
+  console.device_changes = changes ? changes : &own_changes;
   Result result;
   result.code = Run(static_cast<int>(argv.size()), argv.data(), console);
   result.out = out.str();

@@ -14,6 +14,7 @@
 #include "cli/report.h"
 #include "device/test_device.h"
 #include "firmware/update.h"
+#include "firmware/waiting_record.h"
 #include "tests/cli/cli_harness.h"
 
 #ifdef _WIN32
@@ -405,9 +406,12 @@ TEST(Json, ListDocumentShape) {
 TEST(Json, UpdateDocumentCarriesTheWindowLines) {
   ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.1"));
   const Json done = RunCli({"update", "--yes", "--json", "--virtual", scenario.path()}).Document();
-  EXPECT_EQ(done.order,
-            (std::vector<std::string>{"command", "outcome", "exit_code", "disks", "denied",
-                                      "device", "lines", "attempts", "interrupts_refused"}));
+  EXPECT_EQ(done.order, (std::vector<std::string>{"command", "outcome", "exit_code", "disks",
+                                                  "denied", "device", "lines", "waiting_record",
+                                                  "attempts", "interrupts_refused", "confirmed"}));
+  EXPECT_TRUE(done["confirmed"].is(Json::Kind::Null)) << "no wait without a terminal";
+  EXPECT_EQ(done["waiting_record"]["previous_version"].text, "133.1.0.1");
+  EXPECT_EQ(done["waiting_record"]["written_version"].text, "133.1.0.6");
   std::vector<std::string> lines;
   for (const auto& line : done["lines"].items) lines.push_back(line.text);
   EXPECT_EQ(lines, (std::vector<std::string>{"", "Please power off/on your USB device", "",
@@ -458,8 +462,164 @@ TEST(PowerCycle, UpdatedDeviceWaitsWithinTheProcess) {
   EXPECT_EQ(refused["outcome"].text, "power_cycle_pending");
   EXPECT_EQ(devices.Count("write_buffer"), 65) << "written a second time";
 
-  // Other processes know nothing of it.
+  // A process with another record file knows nothing of it.
   EXPECT_EQ(RunCli({"status"}).code, kExitOk);
+}
+
+// Runs of their own (one command per process) that share the record file.
+TEST(PowerCycle, TheRecordFileCarriesTheWaitFromOneRunToTheNext) {
+  InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
+  const std::string file = (TestStateFolder() / "shared.txt").string();
+  auto run = [&](std::vector<std::string> args) {
+    return RunCli(args, "", {}, Privileged, nullptr, file);
+  };
+  ASSERT_EQ(run({"update", "--yes"}).code, kExitOk);
+  EXPECT_EQ(run({"status"}).code, kExitPowerCycle);
+  EXPECT_EQ(run({"update", "--yes"}).code, kExitPowerCycle);
+  EXPECT_EQ(devices.Count("write_buffer"), 65) << "written a second time";
+  const Json status = run({"status", "--json"}).Document();
+  EXPECT_EQ(status["waiting_record"]["file"].text, file);
+  EXPECT_EQ(status["waiting_record"]["previous_version"].text, "133.1.0.3");
+  const Result list = run({"list"});
+  EXPECT_NE(list.out.find("Firmware version: 133.01.00.03\n  Successfully updated.\n  Please "
+                          "power off/on your USB device\n"),
+            std::string::npos)
+      << list.out;
+  const Json listed = run({"list", "--json"}).Document();
+  EXPECT_TRUE(listed["disks"].items.at(0)["firmware"]["waiting_for_power_cycle"].boolean);
+  EXPECT_FALSE(listed["disks"].items.at(0)["firmware"]["updatable"].boolean);
+}
+
+TEST(PowerCycle, ARecordHoldsForThisStartOfTheMachineAndADayAtMost) {
+  const HostMoment now = CurrentMoment();
+  struct Case {
+    const char* name;
+    std::string boot;
+    int64_t age_seconds;
+    bool damage = false;
+    int status_code;
+  };
+  const Case cases[] = {
+      {"an hour ago", now.boot, 3600, false, kExitPowerCycle},
+      {"another start of the machine", "another-boot", 3600, false, kExitOk},
+      {"more than a day ago", now.boot, kWaitingRecordMaxAgeSeconds + 60, false, kExitOk},
+      {"in the future", now.boot, -3600, false, kExitOk},
+      {"a damaged file", now.boot, 3600, true, kExitOk},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
+    WaitingBridge record{LowerCase(kDiskA),       "",    "", 22, {133, 1, 0, 3}, {133, 1, 0, 6},
+                         now.now - c.age_seconds, c.boot};
+    std::string text = FormatWaitingRecords({record});
+    if (c.damage) text.replace(text.find(" 22 "), 4, " 2x2 ");
+    const std::string file = (TestStateFolder() / "aged.txt").string();
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    EXPECT_EQ(RunCli({"status"}, "", {}, Privileged, nullptr, file).code, c.status_code);
+  }
+}
+
+// After the write: the wait for the power cycle, on a simulated clock. `look` counts the waits.
+TEST(PowerCycle, UpdateWaitsForThePowerCycleAndReadsTheVersion) {
+  using Step = std::function<void(std::vector<virt::DeviceModel> & devices, int look)>;
+  const auto version = [](std::vector<virt::DeviceModel>& d, uint8_t build) {
+    (*d.front().info)[15] = build;
+  };
+  // Gone at the first look, back at the third with `build`.
+  const auto cycle = [version](uint8_t build) -> Step {
+    return [version, build, kept = std::make_shared<std::vector<virt::DeviceModel>>()](
+               std::vector<virt::DeviceModel>& d, int look) {
+      if (look == 1) {
+        *kept = d;
+        d.clear();
+      } else if (look == 3) {
+        d = *kept;
+        version(d, build);
+      }
+    };
+  };
+  struct Case {
+    const char* name;
+    Step step;
+    int code;
+    const char* outcome;
+    bool confirmed;
+    std::vector<std::string> texts;
+  };
+  const Case cases[] = {
+      {"back with the written version",
+       cycle(6),
+       kExitOk,
+       "updated",
+       true,
+       {"Waiting for it to come back", "The device is gone.",
+        "Firmware version: 133.01.00.06\nStatus: Up to date\n",
+        "Confirmed: the device runs the new firmware 133.1.0.6.\n"}},
+      {"back with the old version",
+       cycle(3),
+       kExitNotTaken,
+       "not_taken",
+       false,
+       {"Firmware version: 133.01.00.03\nStatus: Update required\n",
+        "The device still runs 133.1.0.3 after its power cycle: the update did not take."}},
+      {"back as another bridge",
+       cycle(1),
+       kExitPowerCycle,
+       "updated",
+       false,
+       {"Another device answers at"}},
+      {"powered off and on between two looks",
+       [version](std::vector<virt::DeviceModel>& d, int look) {
+         if (look == 2) version(d, 6);
+       },
+       kExitOk,
+       "updated",
+       true,
+       {"Confirmed"}},
+      {"not answering at first when back",
+       [inner = cycle(6)](std::vector<virt::DeviceModel>& d, int look) {
+         inner(d, look);
+         if (look == 3) d.front().config.reset();
+         if (look == 5) d.front().config = std::array<uint8_t, 4>{};
+       },
+       kExitOk,
+       "updated",
+       true,
+       {"Confirmed"}},
+      {"no power cycle",
+       [](std::vector<virt::DeviceModel>&, int) {},
+       kExitPowerCycle,
+       "updated",
+       false,
+       {"No power cycle was seen within 5 minutes.", "The firmware is written"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    InstalledBridge devices(Qvb886(kDiskA, "133.1.0.3"));
+    SimulatedChanges changes;
+    changes.step = [&](uint64_t) {
+      c.step(devices.bridge.devices(), changes.waits());
+      return true;
+    };
+    const std::string file = (TestStateFolder() / (std::string(c.name) + ".txt")).string();
+    const Result run = RunCli({"update", "--yes", "--wait", "--json"}, "", {}, Privileged, nullptr,
+                              file, &changes);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    const Json document = run.Document();
+    EXPECT_EQ(document["outcome"].text, c.outcome);
+    EXPECT_EQ(document["confirmed"].boolean, c.confirmed);
+    for (const auto& text : c.texts)
+      EXPECT_NE(run.err.find(text), std::string::npos) << "missing: " << text << "\n" << run.err;
+    EXPECT_EQ(devices.Count("write_buffer"), 65);
+    if (c.code == kExitPowerCycle && std::string(c.name) == "no power cycle") {
+      EXPECT_EQ(changes.NowMs(), kPowerCycleWaitMs) << "bounded, and no longer";
+    }
+    // Confirmed or not taken, the record has ended: status reads the device as it is.
+    const int status = RunCli({"status"}, "", {}, Privileged, nullptr, file).code;
+    if (c.confirmed || c.code == kExitNotTaken) {
+      EXPECT_NE(status, kExitPowerCycle);
+    }
+  }
 }
 
 TEST(PowerCycle, TheWaitEndsWhenTheDeviceWasGoneOrRunsTheWrittenVersion) {
@@ -726,7 +886,7 @@ TEST(Output, UnwritableStandardOutputHasACodeOfItsOwn) {
                                                                 {"update", "--yes", "--json"}}) {
     SCOPED_TRACE(::testing::PrintToString(args));
     std::ostream closed(nullptr);  // every write fails, as on a closed descriptor
-    const Result result = RunCli(args, "", {}, Privileged, nullptr, &closed);
+    const Result result = RunCli(args, "", {}, Privileged, nullptr, "", nullptr, &closed);
     EXPECT_EQ(result.code, kExitOutputFailed);
     EXPECT_NE(result.err.find("standard output could not be written"), std::string::npos)
         << result.err;

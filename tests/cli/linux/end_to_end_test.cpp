@@ -200,13 +200,17 @@ TEST(EndToEnd, UpdateThroughAPipePrintsPlainLines) {
                             "Successfully updated.\n"),
             std::string::npos)
       << run.output;
-  // Without a terminal there is nobody to ask: --yes is required.
-  EXPECT_EQ(ThroughPipe({"update", "--virtual", scenario.path()}).code, kExitUpdateFailed);
+  // Without a terminal there is nobody to ask: --yes is required. (The updated bridge itself now
+  // waits for its power cycle in every run.)
+  ScenarioFile another(Qvb886(kDiskB, "133.1.0.4"));
+  EXPECT_EQ(ThroughPipe({"update", "--virtual", scenario.path()}).code, kExitPowerCycle);
+  EXPECT_EQ(ThroughPipe({"update", "--virtual", another.path()}).code, kExitUpdateFailed);
 }
 
 TEST(EndToEnd, UpdateOnATerminalAsksAndDrawsABar) {
   ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.4"));
-  std::vector<std::string> args = {QVB_CLI_BINARY, "update", "--virtual", scenario.path()};
+  std::vector<std::string> args = {QVB_CLI_BINARY, "update", "--no-wait", "--virtual",
+                                   scenario.path()};
   int master = -1;
   const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
   ASSERT_GE(pid, 0);

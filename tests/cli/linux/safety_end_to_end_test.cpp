@@ -112,6 +112,8 @@ TEST(SafetyEndToEnd, ACopyWithOneByteOfItsImageChangedWritesNothing) {
   const Finished intact = RunProgram(copy.path(), args);
   EXPECT_EQ(kExitOk, intact.code) << intact.out << intact.err;
 
+  // The bridge written above waits for its power cycle; this one starts afresh.
+  std::filesystem::remove_all(TestStateFolder());
   copy.bytes()[at + 0x4321] ^= 0x04;
   ASSERT_TRUE(copy.Write());
   const Finished damaged = RunProgram(copy.path(), args);
