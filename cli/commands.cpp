@@ -337,6 +337,7 @@ void AwaitPowerCycle(const Session& session, const DiskReport& device, Document&
     out << "The firmware is written and verified; the device runs it once it has been powered "
            "off and on (status tells which version runs).\n";
   document.exit_code = kExitPowerCycle;
+  document.outcome = "power_cycle_pending";
 }
 
 bool Confirm(const Session& session, const DiskReport& device) {

@@ -565,7 +565,7 @@ TEST(PowerCycle, UpdateWaitsForThePowerCycleAndReadsTheVersion) {
       {"back as another bridge",
        cycle(1),
        kExitPowerCycle,
-       "updated",
+       "power_cycle_pending",
        false,
        {"Another device answers at"}},
       {"powered off and on between two looks",
@@ -589,7 +589,7 @@ TEST(PowerCycle, UpdateWaitsForThePowerCycleAndReadsTheVersion) {
       {"no power cycle",
        [](std::vector<virt::DeviceModel>&, int) {},
        kExitPowerCycle,
-       "updated",
+       "power_cycle_pending",
        false,
        {"No power cycle was seen within 5 minutes.", "The firmware is written"}},
   };
