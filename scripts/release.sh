@@ -74,6 +74,7 @@ configure() { # configure BUILD_DIR ARGS...
 # Windows: static, stripped (-s), no link time in the PE header (TimeDateStamp 0, and so a
 # CheckSum that does not change). mingw's ld keeps ASLR and DEP on by default; the PE check
 # of the tests holds it to that.
+start=$SECONDS
 echo "release: building the Windows programs"
 CFLAGS="-O2 $prefix_map" CXXFLAGS="-O2 $prefix_map" LDFLAGS="-s -Wl,--no-insert-timestamp" \
   configure "$work/mingw" --toolchain "$src/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
@@ -91,7 +92,10 @@ for exe in "$work/mingw/QVB886FWUpdate.exe" "$work/mingw/cli/qvb886-fwupdate.exe
   fi
 done
 
+echo "release: the Windows programs took $((SECONDS - start)) s"
+
 # Linux: Debian's hardening (stack protector, FORTIFY, full RELRO with BIND_NOW, PIE).
+start=$SECONDS
 echo "release: building the Linux packages"
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 flags() { (cd "$work" && dpkg-buildflags --get "$1"); }
@@ -111,6 +115,8 @@ for deb in "$work"/packages/*.deb; do
   find "$tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
   dpkg-deb --root-owner-group -Zxz -b "$tree" "$out/$(basename "$deb")" >/dev/null
 done
+
+echo "release: the Linux packages took $((SECONDS - start)) s"
 
 (cd "$out" && sha256sum -- *.exe *.deb >SHA256SUMS)
 echo "release: $out"
