@@ -54,8 +54,7 @@ if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
   fi
 else
   [ -n "${SOURCE_DATE_EPOCH:-}" ] || { echo "release: not a git checkout: set SOURCE_DATE_EPOCH" >&2; exit 2; }
-  cp -a "$root/." "$src"
-  rm -rf "$src/build"
+  tar -C "$root" --exclude=./build -cf - . | tar -x -C "$src"
   commit="(no git)"
 fi
 export SOURCE_DATE_EPOCH
