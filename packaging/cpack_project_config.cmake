@@ -14,10 +14,14 @@ if(NOT CPACK_QVB_PACKAGE_TEST_BUILD AND NOT QVB_PACKAGE_TEST_BUILD)
           "A package of this test build on purpose, marked as such in its name and description: "
           "cpack -G DEB -D QVB_PACKAGE_TEST_BUILD=ON")
 endif()
-set(note "TEST BUILD: carries generated test images, not the QVB886 firmware;\n"
-         "it updates only test devices (the virtual bridge and test gadgets).\n")
+set(note "TEST BUILD: carries generated test images, not the QVB886 firmware.\n"
+         "It updates only test devices (the virtual bridge and test gadgets).\n")
 string(CONCAT note ${note})
 foreach(component IN ITEMS CLI GUI)
-  string(REGEX REPLACE "^([^\n]*)\n" "\\1 (test build)\n${note}"
-         CPACK_COMPONENT_${component}_DESCRIPTION "${CPACK_COMPONENT_${component}_DESCRIPTION}")
+  set(description "${CPACK_COMPONENT_${component}_DESCRIPTION}")
+  string(FIND "${description}" "\n" end)
+  string(SUBSTRING "${description}" 0 ${end} summary)
+  math(EXPR end "${end} + 1")
+  string(SUBSTRING "${description}" ${end} -1 rest)
+  set(CPACK_COMPONENT_${component}_DESCRIPTION "${summary} (test build)\n${note}${rest}")
 endforeach()

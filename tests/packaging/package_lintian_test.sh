@@ -52,7 +52,8 @@ cat "$work/lintian.txt"
 for pair in "$cli:qvb886-fwupdate" "$gui:qvb886-fwupdate-gui"; do
   deb=${pair%%:*}
   page=${pair##*:}
-  dpkg-deb -c "$deb" | grep -q "usr/share/man/man1/$page.1.gz" ||
+  dpkg-deb -c "$deb" >"$work/contents.txt"
+  grep -q "usr/share/man/man1/$page.1.gz" "$work/contents.txt" ||
     fail "$(basename "$deb") lacks the manual page of $page"
 done
 echo "packages: lintian finds no error and no program without a manual page"
