@@ -1,6 +1,7 @@
-# Runs at install time: the policy and the desktop entry name the window program by its full
-# path, which is only known once the install prefix is (cmake --install --prefix, CPack's /usr).
-# Inputs: QVB_SOURCE, QVB_DESTINATION (relative to the prefix), QVB_BINDIR (relative).
+# Runs at install time: the policy names the window program by its full path, which is only
+# known once the install prefix is (cmake --install --prefix, CPack's /usr).
+# Inputs: QVB_SOURCE, QVB_DESTINATION (relative to the prefix), QVB_BINDIR (relative),
+# QVB_PROJECT_VERSION (the metainfo's release).
 set(QVB_GUI_PATH "${CMAKE_INSTALL_PREFIX}/${QVB_BINDIR}/qvb886-fwupdate-gui")
 get_filename_component(name "${QVB_SOURCE}" NAME)
 string(REGEX REPLACE "\\.in$" "" name "${name}")

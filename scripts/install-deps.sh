@@ -28,6 +28,7 @@ PACKAGES=(
   libsystemd-shared
   libsystemd-dev dbus-daemon python3-dbusmock
   help2man groff-base bsdextrautils lintian
+  dpkg-dev osslsigncode openssl appstream
 )
 
 missing=()

@@ -21,6 +21,7 @@ SYSTEM_DLLS = {d.lower() for d in (
     "WS2_32.dll")}
 MACHINES = {"i386": (0x014C, 0x10B, "X86"), "amd64": (0x8664, 0x20B, "amd64")}
 SUBSYSTEMS = {"gui": 2, "console": 3}
+DYNAMIC_BASE, NX_COMPAT = 0x0040, 0x0100
 FIRMWARE = ["QVB886_FW", "QVB886_FW_133_01_00_02", "QVB886_FW_133_01_00_03",
             "QVB886_FW_133_01_00_06"]
 FIRMWARE_SIZE = 67072
@@ -40,10 +41,12 @@ class Pe:
         pe = self.u32(0x3C)
         if data[pe:pe + 4] != b"PE\0\0":
             raise PeError("no PE signature")
-        self.machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        (self.machine, sections, _, self.symbol_table, self.symbols, optional_size,
+         _) = struct.unpack_from("<HHIIIHH", data, pe + 4)
         opt = pe + 24
         self.magic = self.u16(opt)
         self.subsystem = self.u16(opt + 68)
+        self.dll_characteristics = self.u16(opt + 70)
         directories = opt + (96 if self.magic == 0x10B else 112)
         count = self.u32(directories - 4)
         self.dirs = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(count)]
@@ -123,6 +126,13 @@ def check(args):
     expect(pe.subsystem == SUBSYSTEMS[args.subsystem],
            f"subsystem {pe.subsystem}, expected {SUBSYSTEMS[args.subsystem]} ({args.subsystem})")
 
+    # ASLR and DEP: a program that runs elevated keeps both.
+    for flag, what in ((DYNAMIC_BASE, "DYNAMIC_BASE (ASLR)"), (NX_COMPAT, "NX_COMPAT (DEP)")):
+        expect(pe.dll_characteristics & flag, f"DllCharacteristics {pe.dll_characteristics:#06x} lack {what}")
+    if args.stripped:
+        expect(pe.symbols == 0 and pe.symbol_table == 0,
+               f"not stripped: {pe.symbols} COFF symbols at {pe.symbol_table:#x}")
+
     dlls = pe.imports()
     expect("kernel32.dll" in (d.lower() for d in dlls), f"imports no KERNEL32.dll: {dlls}")
     foreign = [d for d in dlls if d.lower() not in SYSTEM_DLLS]
@@ -186,6 +196,7 @@ def main():
     parser.add_argument("--images")
     parser.add_argument("--no-firmware", action="store_true")
     parser.add_argument("--build-kind", choices=["test", "release"])
+    parser.add_argument("--stripped", action="store_true", help="no COFF symbol table (a release)")
     args = parser.parse_args()
     try:
         failures = check(args)
