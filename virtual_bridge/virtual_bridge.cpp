@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "device/request_log.h"
+
 namespace qvb::virt {
 namespace {
 
@@ -118,38 +120,8 @@ void SetInquiryModel(DeviceModel& model, const std::string& text) {
 }
 
 std::string CommandName(const std::vector<uint8_t>& cdb) {
-  if (cdb.empty()) return "unknown";
-  switch (cdb[0]) {
-    case 0x12:
-      return "inquiry";
-    case 0x03:
-      return "request_sense";
-    case 0x3C:
-      return "read_buffer";
-    case 0x3B:
-      return "write_buffer";
-    case 0xE0:
-      return "info";
-    case 0xFE:
-      return "info_alt";
-    case 0xB5:
-      return "vendor_page";
-    case 0xDF:
-      if (cdb.size() < 12) return "unknown";
-      if (cdb[11] == 0xFF) return "probe";
-      if (cdb[11] == 0xFD) return "memory";
-      if (cdb[11] == 0xFB) return "control";
-      return "unknown";
-    case 0xFF:
-      if (cdb.size() < 3 || cdb[1] != 0x04) return "unknown";
-      if (cdb[2] == 0x12) return "flash_status";
-      if (cdb[2] == 0x15) return "flash_id";
-      if (cdb[2] == 0x23) return "config";
-      if (cdb[2] == 0x30) return "name";
-      return "unknown";
-    default:
-      return "unknown";
-  }
+  // One vocabulary for the log and the scenario files: a logged request is a fault line.
+  return RequestName(cdb.data(), cdb.size());
 }
 
 DeviceModel* VirtualBridge::Find(const std::string& path) {

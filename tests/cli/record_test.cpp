@@ -273,30 +273,5 @@ TEST(Log, RequestLineCarriesEveryFieldAndNoData) {
                 "times=1]\n");
 }
 
-TEST(Log, RequestNamesAreTheScenarioFileNames) {
-  const std::vector<std::vector<uint8_t>> cdbs = {
-      {0x12, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0},
-      {0x03, 0, 0, 0, 18, 0, 0, 0, 0, 0, 0, 0},
-      {0x3C, 1, 0, 0, 0, 0, 0, 4, 0, 0},
-      {0x3B, 0x0E, 0, 0, 0, 0, 0, 4, 0, 0},
-      {0xDF, 0x10, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0xFF},
-      {0xDF, 0x10, 0, 0, 4, 0, 0xFD, 0xB0, 0, 0, 0, 0xFD},
-      {0xDF, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFB},
-      {0xDF, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01},
-      {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-      {0xFE, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-      {0xFF, 0x04, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-      {0xFF, 0x04, 0x15, 4, 0, 0, 0, 0, 0, 0, 0, 0},
-      {0xFF, 0x04, 0x23, 4, 0, 0, 0, 0, 0, 0, 0, 0},
-      {0xFF, 0x04, 0x30, 8, 0, 0, 0, 0, 0, 0, 0, 0},
-      {0xFF, 0x05, 0x30, 8, 0, 0, 0, 0, 0, 0, 0, 0},
-      {0xB5, 0, 0, 0, 0, 0x64, 0, 0, 1, 0, 0, 0},
-      {0x28, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-  };
-  for (const auto& cdb : cdbs)
-    EXPECT_EQ(RequestName(cdb.data(), cdb.size()), virt::CommandName(cdb))
-        << HexBytes(cdb.data(), cdb.size());
-}
-
 }  // namespace
 }  // namespace qvb::cli::test
