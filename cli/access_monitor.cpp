@@ -4,6 +4,15 @@
 #include <cctype>
 
 namespace qvb::cli {
+namespace {
+
+std::optional<Refusal> RefusalFor(const ScsiResult& result) {
+  if (result.outcome == ScsiOutcome::Permission) return Refusal::Permission;
+  if (result.outcome == ScsiOutcome::Busy) return Refusal::Busy;
+  return std::nullopt;
+}
+
+}  // namespace
 
 std::string LowerCase(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -14,13 +23,18 @@ bool SamePath(const std::string& a, const std::string& b) {
   return LowerCase(a) == LowerCase(b);
 }
 
+bool AnyDenied(const std::vector<RefusedDisk>& refused) {
+  return std::any_of(refused.begin(), refused.end(),
+                     [](const RefusedDisk& disk) { return disk.reason == Refusal::Permission; });
+}
+
 AccessMonitor::AccessMonitor(ScsiHost& inner) : watch_(inner) {
   watch_.after_open = [this](const char* path, ShareMode, const ScsiResult& result) {
-    if (result.outcome == ScsiOutcome::Permission) RecordDenied(path);
+    if (const auto reason = RefusalFor(result)) Record(path, *reason);
   };
   watch_.after_send = [this](const std::string& path, const ScsiRequest&,
                              const ScsiResult& result) {
-    if (result.outcome == ScsiOutcome::Permission) RecordDenied(path.c_str());
+    if (const auto reason = RefusalFor(result)) Record(path.c_str(), *reason);
   };
 }
 
@@ -30,14 +44,28 @@ void AccessMonitor::Install() {
 
 AccessMonitor::~AccessMonitor() = default;
 
-bool AccessMonitor::WasDenied(const std::string& path) const {
-  const std::string lower = LowerCase(path);
-  return std::find(denied_.begin(), denied_.end(), lower) != denied_.end();
+std::vector<std::string> AccessMonitor::RefusedPaths() const {
+  std::vector<std::string> paths;
+  for (const auto& disk : refused_) paths.push_back(disk.path);
+  return paths;
 }
 
-void AccessMonitor::RecordDenied(const char* path) {
-  if (!path || WasDenied(path)) return;
-  denied_.push_back(LowerCase(path));
+std::optional<Refusal> AccessMonitor::RefusalOf(const std::string& path) const {
+  const std::string lower = LowerCase(path);
+  for (const auto& disk : refused_)
+    if (disk.path == lower) return disk.reason;
+  return std::nullopt;
+}
+
+void AccessMonitor::Record(const char* path, Refusal reason) {
+  if (!path) return;
+  const std::string lower = LowerCase(path);
+  for (auto& disk : refused_) {
+    if (disk.path != lower) continue;
+    if (reason == Refusal::Permission) disk.reason = Refusal::Permission;
+    return;
+  }
+  refused_.push_back({lower, reason});
 }
 
 }  // namespace qvb::cli

@@ -77,7 +77,8 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
     return Fail("--device needs one device path", result.json);
   if (scenario->count() > 0 && options.virtual_scenario.empty())
     return Fail("--virtual needs one scenario file", result.json);
-  if (log->count() > 0 && options.log_file.empty()) return Fail("--log needs one file", result.json);
+  if (log->count() > 0 && options.log_file.empty())
+    return Fail("--log needs one file", result.json);
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
     if (options.command == Command::Record && options.record_file.empty()) {
@@ -174,7 +175,8 @@ const char* HelpText() {
          "  1  the update failed, or was not confirmed (an answer other than y, or no\n"
          "     terminal to ask on and no --yes)\n"
          "  2  bad usage, or an unreadable scenario file\n"
-         "  3  no device found\n"
+         "  3  no device found; also when the only disk is held by another program (said as\n"
+         "     \"Busy: PATH\"; close that program and run again)\n"
          "  4  the device is not updatable (not a QVB886, version unreadable or not supported)\n"
          "  5  several disks are attached and no --device chose one\n"
          "  6  no permission to send the commands (root or administrator rights needed)\n"

@@ -29,15 +29,16 @@ namespace {
 struct Survey {
   DiskScan scan;
   std::vector<DiskReport> disks;
-  std::vector<std::string> denied;
+  std::vector<RefusedDisk> refused;  // for lack of permission, or busy
 };
 
 Survey TakeSurvey(const Session& session, bool read_firmware) {
   Survey survey;
   survey.scan = ScanBridgeDisks();
-  if (session.access) survey.denied = session.access->denied();
+  if (session.access) survey.refused = session.access->refused();
   // An updated bridge that has gone waits no more; one that could not be looked at may be there.
-  session.power_cycles->Observe(survey.scan, survey.denied);
+  session.power_cycles->Observe(
+      survey.scan, session.access ? session.access->RefusedPaths() : std::vector<std::string>{});
   for (const auto& disk : survey.scan.disks) {
     survey.disks.push_back(
         DescribeDisk(disk, read_firmware && disk.model_code == kModelCodeQvb886));
@@ -49,11 +50,20 @@ Survey TakeSurvey(const Session& session, bool read_firmware) {
   return survey;
 }
 
-// The privilege note, and the disks refused for lack of permission.
+// The privilege note, and the disks refused for lack of permission or held by another program.
 void ReportAccess(const Session& session, const Survey& survey) {
   std::ostream& err = session.console.err;
-  for (const auto& path : survey.denied) err << "Permission denied: " << Printable(path) << "\n";
-  if (!session.privileged || !survey.denied.empty()) err << "Note: " << PrivilegeNote() << "\n";
+  bool busy = false;
+  for (const auto& disk : survey.refused) {
+    busy = busy || disk.reason == Refusal::Busy;
+    err << (disk.reason == Refusal::Busy ? "Busy: " : "Permission denied: ") << Printable(disk.path)
+        << "\n";
+  }
+  const bool denied = AnyDenied(survey.refused);
+  if (!session.privileged || denied) err << "Note: " << PrivilegeNote() << "\n";
+  if (busy)
+    err << "Note: another program holds the disk marked busy (a disk or partition tool, a "
+           "backup, a virtual machine); close it and run this again.\n";
 }
 
 // Why a command failed is said on standard error as well, so that a script that throws standard
@@ -93,7 +103,7 @@ struct Document {
   int attempts = 0;
   int interrupts = 0;
   const UpdatePlan* dry_run = nullptr;  // update --dry-run
-  std::optional<bool> confirmed;  // the new firmware seen running; none when not waited for
+  std::optional<bool> confirmed;        // the new firmware seen running; none when not waited for
 };
 
 nlohmann::ordered_json RecordJson(const Session& session, const std::optional<WaitingBridge>& r) {
@@ -118,7 +128,7 @@ int Emit(const Session& session, const Document& document) {
   json["outcome"] = document.outcome;
   json["exit_code"] = document.exit_code;
   json["disks"] = DisksJson(document.survey->disks);
-  json["denied"] = DeniedJson(document.survey->denied);
+  json["denied"] = DeniedJson(document.survey->refused);
   if (document.device_fields) {
     json["device"] = document.device ? DiskJson(*document.device) : nullptr;
     json["lines"] = LinesJson(document.lines);
@@ -155,19 +165,24 @@ Choice Choose(const Session& session, const Survey& survey, bool for_update) {
     for (const auto& disk : scan.disks)
       if (SamePath(disk.path, wanted)) choice.disk = &disk;
     if (choice.disk) return choice;
-    const bool denied = session.access && session.access->WasDenied(wanted);
+    const std::optional<Refusal> refusal =
+        session.access ? session.access->RefusalOf(wanted) : std::nullopt;
+    const bool denied = refusal == Refusal::Permission;
+    // A busy disk is not there for this program: more rights would not change that.
     choice.exit_code = denied ? kExitNoPermission : kExitNoDevice;
     choice.outcome = denied ? "no_permission" : "no_device";
     SayFailure(session, "No disk " + Printable(wanted) +
                             (denied ? " could be examined: permission denied.\n"
-                                    : " was found behind a supported bridge.\n"));
+                             : refusal == Refusal::Busy
+                                 ? " could be examined: another program holds it (busy).\n"
+                                 : " was found behind a supported bridge.\n"));
     return choice;
   }
 
   if (scan.disk_count == 0) {
     choice.lines = ScreenFor(Outcome::NoDevice).lines;
     SayFailure(session, LinesText(choice.lines));
-    const bool denied = !survey.denied.empty();
+    const bool denied = AnyDenied(survey.refused);
     choice.exit_code = denied ? kExitNoPermission : kExitNoDevice;
     choice.outcome = denied ? "no_permission" : "no_device";
     return choice;
@@ -184,8 +199,9 @@ Choice Choose(const Session& session, const Survey& survey, bool for_update) {
     choice.outcome = "several_devices";
     return choice;
   }
-  if (for_update && !survey.denied.empty()) {
-    // The window, with the rights it asks for, might have seen several disks here.
+  if (for_update && AnyDenied(survey.refused)) {
+    // The window, with the rights it asks for, might have seen several disks here. A busy disk
+    // it would not see either.
     SayFailure(session,
                "Some disks could not be examined, so the disk to update is not certain; choose "
                "it with --device PATH or run with the rights needed.\n");
@@ -366,8 +382,9 @@ int RunList(Session& session) {
   document.survey = &survey;
   if (survey.scan.disk_count == 0) {
     SayFailure(session, LinesText(ScreenFor(Outcome::NoDevice).lines));
-    document.exit_code = survey.denied.empty() ? kExitNoDevice : kExitNoPermission;
-    document.outcome = survey.denied.empty() ? "no_device" : "no_permission";
+    const bool denied = AnyDenied(survey.refused);
+    document.exit_code = denied ? kExitNoPermission : kExitNoDevice;
+    document.outcome = denied ? "no_permission" : "no_device";
     return Emit(session, document);
   }
   for (std::size_t i = 0; i < survey.disks.size(); ++i) {

@@ -57,7 +57,7 @@ PowerCycleWaitResult WaitForPowerCycle(const PowerCycleWaitSetup& setup) {
     if (!disk) {
       if (!result.was_gone) {
         end_line();
-        out << "The device is gone. Power it on again (or plug it back in).\n";
+        out << "The device is gone. Power it on again (or plug it back in)." << std::endl;
       }
       result.was_gone = true;
       continue;

@@ -48,10 +48,13 @@ class Recorder {
     };
     guard_.after_open = [this](const char* path, ShareMode, const ScsiResult& result) {
       if (!result.ok() && path)
-        recording_.AddFailedOpen(path, std::string(result.outcome == ScsiOutcome::Permission
-                                                       ? "permission denied, system error "
-                                                       : "system error ") +
-                                           std::to_string(result.os_error));
+        recording_.AddFailedOpen(path,
+                                 std::string(result.outcome == ScsiOutcome::Permission
+                                                 ? "permission denied, system error "
+                                             : result.outcome == ScsiOutcome::Busy
+                                                 ? "busy, held by another program, system error "
+                                                 : "system error ") +
+                                     std::to_string(result.os_error));
     };
     seams_ = std::make_unique<ScopedSeams>(HostSeams{.scsi = &guard_});
   }
@@ -132,7 +135,7 @@ int RunRecord(Session& session) {
     json["exit_code"] = exit_code;
     json["disks"] = DisksJson(disks);
     json["denied"] =
-        DeniedJson(session.access ? session.access->denied() : std::vector<std::string>{});
+        DeniedJson(session.access ? session.access->refused() : std::vector<RefusedDisk>{});
     json["file"] = session.options.record_file;
     session.console.out << JsonDocumentText(json);
     session.console.out.flush();

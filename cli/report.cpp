@@ -125,10 +125,11 @@ nlohmann::ordered_json DisksJson(const std::vector<DiskReport>& reports) {
   return json;
 }
 
-nlohmann::ordered_json DeniedJson(const std::vector<std::string>& denied) {
+nlohmann::ordered_json DeniedJson(const std::vector<RefusedDisk>& refused) {
   nlohmann::ordered_json json = nlohmann::ordered_json::array();
-  for (const auto& path : denied)
-    json.push_back({{"path", ByteText(path)}, {"reason", "permission denied"}});
+  for (const auto& disk : refused)
+    json.push_back({{"path", ByteText(disk.path)},
+                    {"reason", disk.reason == Refusal::Busy ? "busy" : "permission denied"}});
   return json;
 }
 

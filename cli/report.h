@@ -26,6 +26,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "cli/access_monitor.h"
 #include "firmware/device_status.h"
 #include "firmware/screen.h"
 
@@ -64,7 +65,7 @@ nlohmann::ordered_json DiskJson(const DiskReport& report);
 // A device's bytes as a JSON string, each byte one character.
 nlohmann::ordered_json ByteText(std::string_view bytes);
 nlohmann::ordered_json DisksJson(const std::vector<DiskReport>& reports);
-nlohmann::ordered_json DeniedJson(const std::vector<std::string>& denied);
+nlohmann::ordered_json DeniedJson(const std::vector<RefusedDisk>& refused);
 nlohmann::ordered_json LinesJson(const WindowLines& lines);
 // The document as text: indented by two blanks, ending in a line feed.
 std::string JsonDocumentText(const nlohmann::ordered_json& document);

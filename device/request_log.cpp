@@ -42,6 +42,8 @@ const char* OutcomeWord(ScsiOutcome outcome) {
       return "os_error";
     case ScsiOutcome::Permission:
       return "permission";
+    case ScsiOutcome::Busy:
+      return "busy";
   }
   return "?";
 }

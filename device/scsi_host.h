@@ -36,6 +36,7 @@ enum class ScsiOutcome : uint8_t {
   ScsiStatus,  // the device ended the command with another status (`scsi_status`)
   OsError,     // the system failed the open or the request (`os_error`, the system's code)
   Permission,  // the system refused for lack of rights (`os_error`, the system's code)
+  Busy,        // an open refused because another program holds the device exclusively
 };
 
 struct ScsiResult {

@@ -29,6 +29,12 @@ ScsiOutcome ErrnoOutcome(int error) {
   return error == EACCES || error == EPERM ? ScsiOutcome::Permission : ScsiOutcome::OsError;
 }
 
+// A non-blocking open of a node that another process holds with O_EXCL (or, for our exclusive
+// open, has open at all) fails with EBUSY: the disk is there, but busy.
+ScsiOutcome OpenErrnoOutcome(int error) {
+  return error == EBUSY ? ScsiOutcome::Busy : ErrnoOutcome(error);
+}
+
 class SgDevice : public ScsiDevice {
  public:
   SgDevice(SgSyscalls& syscalls, int fd) : syscalls_(syscalls), fd_(fd) {}
@@ -107,7 +113,7 @@ ScsiOpen SgScsiHost::Open(const char* path, ShareMode share) {
   const int fd = syscalls_.Open(path, SgOpenFlags(share));
   if (fd < 0) {
     const int error = errno;
-    return ScsiOpen::Failed(ErrnoOutcome(error), ErrnoCode(error));
+    return ScsiOpen::Failed(OpenErrnoOutcome(error), ErrnoCode(error));
   }
   return {std::make_unique<SgDevice>(syscalls_, fd), {}};
 }

@@ -40,6 +40,11 @@ ScsiOutcome ErrorOutcome(DWORD error) {
   return error == ERROR_ACCESS_DENIED ? ScsiOutcome::Permission : ScsiOutcome::OsError;
 }
 
+// A sharing violation on open: another program has the disk open without sharing it.
+ScsiOutcome OpenErrorOutcome(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION ? ScsiOutcome::Busy : ErrorOutcome(error);
+}
+
 void FillRequest(ScsiPassThroughDirect& r, const ScsiRequest& request) {
   r.Length = static_cast<uint16_t>(sizeof(ScsiPassThroughDirect));
   r.ScsiStatus = 0;
@@ -115,7 +120,7 @@ ScsiOpen PassThroughHost::Open(const char* path, ShareMode share) {
                                          nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
     const DWORD error = api_.GetLastError();
-    return ScsiOpen::Failed(ErrorOutcome(error), error);
+    return ScsiOpen::Failed(OpenErrorOutcome(error), error);
   }
   return {std::make_unique<PassThroughDevice>(api_, handle), {}};
 }

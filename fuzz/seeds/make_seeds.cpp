@@ -74,7 +74,8 @@ class Recorder : public GuardedScsiHost {
     const uint8_t* cdb = request.cdb;
     auto* buffer = static_cast<const uint8_t*>(request.data);
     uint8_t status = kStatusGood;
-    if (result.outcome == ScsiOutcome::OsError || result.outcome == ScsiOutcome::Permission)
+    if (result.outcome == ScsiOutcome::OsError || result.outcome == ScsiOutcome::Permission ||
+        result.outcome == ScsiOutcome::Busy)
       status = kStatusRejected;
     else if (result.outcome == ScsiOutcome::ScsiStatus)
       status = kStatusCheckCondition;

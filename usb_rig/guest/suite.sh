@@ -121,8 +121,8 @@ scenario_vanish() {
 }
 
 # Another process holds the sg node with O_EXCL. The sg driver makes a plain open wait until it
-# lets go; the updater opens non-blocking, so list and status end at once without the disk, and
-# find it again once the holder is gone.
+# lets go; the updater opens non-blocking, so list and status end at once, report the disk as
+# busy (exit 3, as no disk they can use), and find it again once the holder is gone.
 scenario_exclusive_holder() {
   local n=exclusive-holder
   start_gadget $n "$SCENARIOS/update-required.scenario" || return
@@ -147,6 +147,9 @@ signal.pause()' "$SG" /run/rig/holder.ready 2>>"$R/$n.holder.err" &
     check "$n: $command ends at once instead of waiting for the holder (exit $rc after $took s)" \
       awk -v rc=$rc -v s="$took" 'BEGIN { exit !(rc != 124 && s < 5) }'
     check "$n: $command finds no disk it can open (exit 3)" [ $rc -eq 3 ]
+    check "$n: $command reports the held disk as busy, not as missing" json_is "$R/$n.$command.json" \
+      "d['outcome']=='no_device' and d['denied']==[{'path':'$SG','reason':'busy'}]"
+    check "$n: $command says \"Busy: $SG\"" grep -qx "Busy: $SG" "$R/$n.$command.err"
   done
   kill $holder
   wait $holder 2>/dev/null
@@ -156,6 +159,79 @@ signal.pause()' "$SG" /run/rig/holder.ready 2>>"$R/$n.holder.err" &
   stop_gadget
   check "$n: nothing reached the device while it was held" \
     [ "$(count_lines "$R/$n.cmds" '^write_buffer')" -eq 0 ]
+}
+
+# The power cycle through the kernel. A second run sees the record of the first (status exits
+# 8, update refuses); the gadget is unplugged and served again at the version the bridge runs
+# after its power cycle, 133.1.0.6, and status confirms it. Then update --wait in the background
+# while the gadget goes and comes back: at 133.1.0.6 confirmed, at 133.1.0.3 "did not take" (11).
+# The gadget's model keeps its version across the write, so a new gadget at the wanted version
+# plays the bridge after its power cycle, with the same USB serial and INQUIRY data.
+scenario_power_cycle() {
+  local n=power-cycle
+  # As root the record goes to /var/lib/qvb886-fwupdate, on the host's read-only root here: a
+  # tmpfs over the guest's view of /var/lib holds it for this scenario.
+  mount -t tmpfs -o size=1m rig-state /var/lib || { fail "$n: no writable /var/lib for the record"; return; }
+  local record=/var/lib/qvb886-fwupdate/waiting.txt
+  start_gadget $n.write "$SCENARIOS/update-required.scenario" || { umount /var/lib; return; }
+  run_cli "$R/$n.update.txt" update --yes --no-wait
+  check "$n: update --no-wait exits 0 after the write" [ $? -eq 0 ]
+  check "$n: update --no-wait does not wait" \
+    [ "$(count_lines "$R/$n.update.txt" '^(Now power the device|The device is gone)')" -eq 0 ]
+  check "$n: the record of the write is in $record" grep -q "$SG" "$record"
+  run_cli "$R/$n.pending.json" status --json
+  check "$n: status in a second run: waiting for the power cycle (exit 8)" [ $? -eq 8 ]
+  check "$n: ... and names the record" json_is "$R/$n.pending.json" \
+    "d['outcome']=='power_cycle_pending' and d['waiting_record']['path']=='$SG' and d['waiting_record']['previous_version']=='133.1.0.3' and d['waiting_record']['file']=='$record'"
+  run_cli "$R/$n.again.txt" update --yes --no-wait
+  check "$n: a second update refuses the waiting bridge (exit 8)" [ $? -eq 8 ]
+  stop_gadget
+  check "$n: the first gadget was written once, the second update wrote nothing" \
+    [ "$(count_lines "$R/$n.write.cmds" '^write_buffer out 1024 good')" -eq 65 ]
+  start_gadget $n.after "$SCENARIOS/up-to-date.scenario" || { umount /var/lib; return; }
+  run_cli "$R/$n.confirmed.json" status --json
+  check "$n: after the power cycle status reads 133.1.0.6 (exit 7)" [ $? -eq 7 ]
+  check "$n: ... up to date, the record ended" json_is "$R/$n.confirmed.json" \
+    "d['outcome']=='up_to_date' and d['waiting_record'] is None and d['lines'][2]=='Firmware version: 133.01.00.06'"
+  stop_gadget
+
+  # The whole loop in one run: the update waits, the gadget goes and comes back at $version.
+  local version
+  for version in 133.1.0.6 133.1.0.3; do
+    local m=$n.wait-$version back=up-to-date.scenario
+    [ $version = 133.1.0.3 ] && back=update-required.scenario
+    start_gadget $m "$SCENARIOS/update-required.scenario" || break
+    timeout 120 "$CLI" --json update --yes --wait >"$R/$m.json" 2>"$R/$m.err" &
+    local updater=$!
+    if ! wait_for "grep -q '^Now power the device off and on' '$R/$m.err'" 60; then
+      fail "$n: waiting, back at $version: update --wait did not come to the wait"
+      kill $updater 2>/dev/null
+      wait $updater
+      stop_gadget
+      continue
+    fi
+    stop_gadget
+    check "$n: waiting, back at $version: the waiting update sees the device go" \
+      wait_for "grep -q '^The device is gone' '$R/$m.err'" 20
+    start_gadget $m.back "$SCENARIOS/$back" || { kill $updater 2>/dev/null; wait $updater; break; }
+    wait $updater
+    local rc=$?
+    if [ $version = 133.1.0.6 ]; then
+      check "$n: waiting, back at $version: update --wait confirms the new firmware (exit 0)" [ $rc -eq 0 ]
+      check "$n: waiting, back at $version: ... confirmed: true, no record left" json_is "$R/$m.json" \
+        "d['outcome']=='updated' and d['confirmed'] is True and d['waiting_record'] is None and d['lines'][2]=='Firmware version: 133.01.00.06' and d['lines'][3]=='Status: Up to date'"
+      check "$n: waiting, back at $version: ... and says so" grep -q '^Confirmed: the device runs the new firmware 133.1.0.6.$' "$R/$m.err"
+    else
+      check "$n: waiting, back at $version: update --wait: the write did not take (exit 11)" [ $rc -eq 11 ]
+      check "$n: waiting, back at $version: ... outcome not_taken, confirmed: false" json_is "$R/$m.json" \
+        "d['outcome']=='not_taken' and d['confirmed'] is False and d['lines'][2]=='Firmware version: 133.01.00.03'"
+      check "$n: waiting, back at $version: ... and says so" grep -q 'after its power cycle: the update did not take' "$R/$m.err"
+      run_cli "$R/$m.status.txt" status
+      check "$n: waiting, back at $version: status afterwards offers the update again (exit 0)" [ $? -eq 0 ]
+    fi
+    stop_gadget
+  done
+  umount /var/lib
 }
 
 # Short transfers and a failed data-in through usb-storage, one command each with sg_raw: a
@@ -375,7 +451,7 @@ if [ "$QVB_RIG_MODE" = bench ]; then
   run_bench --sg-raw "$QVB_RIG_CACHE/sg3/usr/bin/sg_raw"
 else
   for s in update_required up_to_date unmarked piece_fails piece_fails_once short_replies vanish exclusive_holder \
-    hotplug uas uas_quirks uas_vanish bench; do
+    power_cycle hotplug uas uas_quirks uas_vanish bench; do
     if [ -n "$QVB_RIG_ONLY" ] && ! echo ",$QVB_RIG_ONLY," | grep -q ",$s,"; then continue; fi
     scenario_$s
     stop_gadget

@@ -416,7 +416,7 @@ TEST(SgScsiHostOpen, FailedOpenCarriesItsCategory) {
   const Case cases[] = {
       {EACCES, ScsiOutcome::Permission, EACCES},
       {EPERM, ScsiOutcome::Permission, EPERM},
-      {EBUSY, ScsiOutcome::OsError, EBUSY},
+      {EBUSY, ScsiOutcome::Busy, EBUSY},  // held by another process with O_EXCL
       {ENOENT, ScsiOutcome::OsError, ENOENT},
       {0, ScsiOutcome::OsError, EIO},  // a failure without a reason is still a failure
   };

@@ -369,6 +369,7 @@ TEST_F(Win32PassThroughTest, OutcomesAtTheSeam) {
   const Case cases[] = {
       {"all well", true, TRUE, 0, 0, ScsiOutcome::Done},
       {"open denied", false, TRUE, ERROR_ACCESS_DENIED, 0, ScsiOutcome::Permission},
+      {"open held by another program", false, TRUE, ERROR_SHARING_VIOLATION, 0, ScsiOutcome::Busy},
       {"open fails otherwise", false, TRUE, ERROR_FILE_NOT_FOUND, 0, ScsiOutcome::OsError},
       {"request denied", true, FALSE, ERROR_ACCESS_DENIED, 0, ScsiOutcome::Permission},
       {"request refused", true, FALSE, ERROR_NOT_SUPPORTED, 0, ScsiOutcome::OsError},
