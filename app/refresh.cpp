@@ -4,6 +4,7 @@
 #include "app/tform1.h"
 #include "device/system_services.h"
 #include "firmware/device_status.h"
+#include "firmware/run_steps.h"
 
 namespace qvb {
 namespace {
@@ -30,6 +31,10 @@ void TForm1::btn_RefreshClick(void*) {
   // enumeration's order.
   const DiskScan scan = ScanBridgeDisks();
   disk_count_ = scan.disk_count;
+  if (log_) {
+    log_->Step(RefreshStep(scan.disks.size()));
+    for (const ScannedDisk& disk : scan.disks) log_->Step(DiskStep(disk));
+  }
   power_cycles_.Observe(scan);  // an updated bridge that has gone waits no more
   selected_identification_.clear();
   for (const ScannedDisk& disk : scan.disks) {

@@ -7,11 +7,12 @@
 
 namespace qvb {
 
-int RunProgram(tk::Application& application, const std::string& waiting_file) {
+int RunProgram(tk::Application& application, const std::string& waiting_file, RequestLog* log) {
   try {
     application.Initialize();
     application.SetTitle(kApplicationTitle);
-    auto form = std::make_unique<TForm1>(application, waiting_file);  // the refresh runs in here
+    auto form =
+        std::make_unique<TForm1>(application, waiting_file, log);  // the refresh runs in here
     form->FormCreate(form.get());
     application.Run(form->window());
   } catch (const tk::Exception& e) {

@@ -2,6 +2,7 @@
 #include "app/shell_prompt.h"
 #include "app/tform1.h"
 #include "firmware/device_status.h"
+#include "firmware/run_steps.h"
 #include "firmware/screen.h"
 
 namespace qvb {
@@ -16,6 +17,7 @@ void TForm1::CheckFirmwareStatus() {
   const DeviceStatus device = ReadDeviceStatus(path.c_str());
   bridge_model_code_ = device.model_code;
   last_status_ = device;
+  if (log_) log_->Step(StatusStep(path, device));
 
   if (power_cycles_.Waiting(path, device)) {
     // Written and verified by this run: until it is powered off and on the bridge still reports

@@ -29,9 +29,10 @@ PowerCycleWatch WatchFor(const std::string& waiting_file) {
 
 }  // namespace
 
-TForm1::TForm1(tk::Application& application, const std::string& waiting_file)
+TForm1::TForm1(tk::Application& application, const std::string& waiting_file, RequestLog* log)
     : application_(application),
       window_(application.CreateMainWindow(tk::MainFormLayout())),
+      log_(log),
       power_cycles_(WatchFor(waiting_file)) {
   btn_Refresh = Control<tk::Button>(*window_, "btn_Refresh");
   cbb_DeviceList = Control<tk::ComboBox>(*window_, "cbb_DeviceList");

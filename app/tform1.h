@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/toolkit/toolkit.h"
+#include "device/request_log.h"
 #include "firmware/power_cycle.h"
 #include "firmware/screen.h"
 #include "firmware/update.h"
@@ -25,8 +26,10 @@ class TForm1 : public tk::MessageHandler, public UpdateObserver {
  public:
   // Builds the window from its layout, then runs the refresh before the window is shown. With a
   // `waiting_file`, the bridges that wait for their power cycle are shared with every other run
-  // of either front end through that file.
-  explicit TForm1(tk::Application& application, const std::string& waiting_file = "");
+  // of either front end through that file. With a `log`, the refresh, the status check and the
+  // update write their step lines to it; nothing the window shows changes.
+  explicit TForm1(tk::Application& application, const std::string& waiting_file = "",
+                  RequestLog* log = nullptr);
   ~TForm1() override;
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
@@ -76,6 +79,7 @@ class TForm1 : public tk::MessageHandler, public UpdateObserver {
 
   tk::Application& application_;
   std::unique_ptr<tk::Window> window_;
+  RequestLog* log_ = nullptr;
 
   void* DeviceNotifyHandle = nullptr;
   std::array<std::array<char, kDeviceTableEntrySize>, kDeviceTableEntries> device_table_{};

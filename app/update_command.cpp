@@ -2,6 +2,7 @@
 #include "app/tform1.h"
 #include "device/system_services.h"
 #include "device/test_device.h"
+#include "firmware/run_steps.h"
 
 namespace qvb {
 
@@ -11,6 +12,7 @@ void TForm1::btn_updClick(void*) {
   // A test build refuses a real bridge before the window changes at all: nothing is written,
   // and the box says why.
   if (!MayWriteFirmware(SelectedDevicePath().c_str())) {
+    if (log_) log_->Step("outcome of update: test_build_refused");
     System().MessageBox(TestBuildRefusal(), "Warning", kMbTaskModal | kMbIconWarning | kMbOk);
     return;
   }
@@ -29,7 +31,13 @@ void TForm1::btn_updClick(void*) {
     updating_ = true;
     ProcessMessages();
 
-    result = UpdateFirmware(this, path.c_str());
+    if (log_) log_->Step("update of " + Printable(path) + " begins");
+    // The log's observer passes everything on to the window, in the same order.
+    StepLoggingObserver logged(*this, log_);
+    result = UpdateFirmware(log_ ? static_cast<UpdateObserver*>(&logged) : this, path.c_str());
+    logged.Finish(result != 0);
+    if (log_)
+      log_->Step(std::string("outcome of update: ") + (result != 0 ? "updated" : "update_failed"));
     updating_ = false;
     const Screen done = ScreenFor(result != 0 ? Outcome::Updated : Outcome::UpdateFailed);
     if (result != 0) {

@@ -17,62 +17,6 @@ DiskReport DescribeDisk(const ScannedDisk& disk, bool read_firmware) {
   return report;
 }
 
-const char* ModelText(uint8_t model_code) {
-  if (model_code == 0 || model_code >= kModelTableRows) return nullptr;
-  return kModelTable[model_code];
-}
-
-std::string TrimIdentification(const std::string& text) {
-  std::size_t end = text.size();
-  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\0')) --end;
-  return text.substr(0, end);
-}
-
-std::string Printable(const std::string& text) {
-  std::string result = text;
-  for (char& c : result) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte >= 0x7F) c = '?';
-  }
-  return result;
-}
-
-std::string PrintableLines(const std::string& text) {
-  std::string result;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    result += Printable(text.substr(start, end - start)) + '\n';
-  return result + Printable(text.substr(start));
-}
-
-std::string IdentificationText(const ScannedDisk& disk) {
-  if (!disk.inquiry_ok) return "(no INQUIRY data)";
-  const std::string vendor = TrimIdentification(disk.vendor);
-  const std::string product = TrimIdentification(disk.product);
-  if (vendor.empty()) return Printable(product);
-  if (product.empty()) return Printable(vendor);
-  return Printable(vendor + " " + product);
-}
-
-std::string DottedVersion(const FirmwareVersion& v) {
-  return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.patch) +
-         "." + std::to_string(v.build);
-}
-
-const char* StatusReadError(StatusRead outcome) {
-  switch (outcome) {
-    case StatusRead::Read:
-      return "";
-    case StatusRead::NotQvb886:
-      return "the bridge is not a QVB886";
-    case StatusRead::ConfigFailed:
-      return "the bridge did not return its configuration";
-    case StatusRead::InfoFailed:
-      return "the bridge did not return its information block";
-  }
-  return "";
-}
-
 // A device's bytes as a JSON string: each byte becomes the character of the same number, so
 // that the text is valid whatever the bytes, and dumped as ASCII each byte outside printable
 // ASCII reads back as \u00XX.

@@ -28,6 +28,7 @@
 
 #include "cli/access_monitor.h"
 #include "firmware/device_status.h"
+#include "firmware/run_steps.h"
 #include "firmware/screen.h"
 
 namespace qvb::cli {
@@ -43,21 +44,6 @@ struct DiskReport {
 using WindowLines = ScreenLines;
 
 DiskReport DescribeDisk(const ScannedDisk& disk, bool read_firmware);
-// The model table's text of a model code, or null for 0 and codes outside the table.
-const char* ModelText(uint8_t model_code);
-// INQUIRY text without its trailing blanks and NULs.
-std::string TrimIdentification(const std::string& text);
-// Text safe to print: bytes outside printable ASCII become '?'.
-std::string Printable(const std::string& text);
-// The same, keeping line feeds: text of several lines.
-std::string PrintableLines(const std::string& text);
-// "Quorvel QVB886 NVMe" or "(no INQUIRY data)".
-std::string IdentificationText(const ScannedDisk& disk);
-// "133.1.0.3"
-std::string DottedVersion(const FirmwareVersion& version);
-// Why the status read failed, as a sentence fragment.
-const char* StatusReadError(StatusRead outcome);
-
 // The JSON values of the documents, members in the order written above. Texts are taken as
 // bytes: each byte is one character, so that anything outside printable ASCII is written as
 // \u00XX and the document stays plain ASCII whatever a device returned.

@@ -9,6 +9,7 @@
 
 #include "cli/report.h"
 #include "device/request_log.h"
+#include "firmware/run_steps.h"
 #include "firmware/update.h"
 
 namespace qvb::cli {
@@ -36,29 +37,11 @@ void LogDisks(RunLog* log, const std::vector<DiskReport>& disks);
 void LogStatus(RunLog* log, const DiskReport& device);
 void LogOutcome(RunLog* log, const char* command, const std::string& outcome, int exit_code);
 
-// Passes everything on to `inner` and logs each attempt, piece and compare; a failed attempt
-// names the request it failed at.
-class LoggedObserver : public UpdateObserver {
+// The shared step-logging observer, on a run's log (null: it only passes things on).
+class LoggedObserver : public StepLoggingObserver {
  public:
-  LoggedObserver(UpdateObserver& inner, RunLog* log) : inner_(inner), log_(log) {}
-  void ProcessMessages() override { inner_.ProcessMessages(); }
-  // Forwarded first of all: the inner view holds the signals from the first write on.
-  void OnWritesBegin() override { inner_.OnWritesBegin(); }
-  void OnProgress(UpdatePhase phase, int attempt, uint32_t done, uint32_t total) override;
-  void OnImageDamaged() override;
-  void OnAttempt(int attempt) override;
-  void OnCompared(int attempt, bool same) override;
-  // Closes the last attempt once the procedure has returned.
-  void Finish(bool updated);
-
- private:
-  void EndAttempt();
-
-  UpdateObserver& inner_;
-  RunLog* log_;
-  int attempt_ = 0;
-  bool attempt_open_ = false;
-  bool compared_ = false;
+  LoggedObserver(UpdateObserver& inner, RunLog* log)
+      : StepLoggingObserver(inner, log ? &log->requests() : nullptr) {}
 };
 
 }  // namespace qvb::cli

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/startup.h"
+#include "app/window_log.h"
 #include "device/privileges.h"
 #include "device/system_services.h"
 #include "firmware/version_policy.h"
@@ -169,7 +170,8 @@ int RunGui(tk::qt::QtApplication& application, const GuiOptions& options,
         [file](tk::qt::DeviceEventSink sink) -> std::unique_ptr<tk::qt::DeviceEventSource> {
           return std::make_unique<ScenarioWatcher>(file, std::move(sink));
         });
-    return RunProgram(application, WaitingRecordFile(true));
+    WindowLog log(WindowLogFile(true), "qvb886-fwupdate-gui --virtual");
+    return RunProgram(application, WaitingRecordFile(true), log.requests());
   }
   if (gate.have_privilege && !gate.have_privilege()) {
     // What the manifest's elevation request does on Windows: without the right the window
@@ -183,7 +185,9 @@ int RunGui(tk::qt::QtApplication& application, const GuiOptions& options,
                           kMbTaskModal | kMbIconError | kMbOk);
     return 0;
   }
-  return RunProgram(application, WaitingRecordFile(false));
+  // The last runs, for a problem report.
+  WindowLog log(WindowLogFile(false), "qvb886-fwupdate-gui");
+  return RunProgram(application, WaitingRecordFile(false), log.requests());
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -4,11 +4,14 @@
 #include "app/toolkit/win32/win32_toolkit.h"
 
 #include "app/startup.h"
+#include "app/window_log.h"
 #include "device/platform_host.h"
 #include "firmware/waiting_record.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   qvb::ScopedSeams platform(qvb::PlatformSeams());
+  // The last runs, for a problem report; the window is the same without it.
+  qvb::WindowLog log(qvb::WindowLogFile(false), "QVB886FWUpdate");
   qvb::tk::win32::Win32Application application;
-  return qvb::RunProgram(application, qvb::WaitingRecordFile(false));
+  return qvb::RunProgram(application, qvb::WaitingRecordFile(false), log.requests());
 }

@@ -6,12 +6,14 @@
 #include "app/toolkit/win32/win32_toolkit.h"
 
 #include "app/startup.h"
+#include "app/window_log.h"
 #include "device/platform_host.h"
 #include "virtual_bridge/virtual_devices.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   qvb::ScopedSeams platform(qvb::PlatformSeams());
   qvb::virt::VirtualDevices devices(qvb::virt::OptionsFromEnvironment());
+  qvb::WindowLog log(qvb::WindowLogFile(true), "QVB886FWUpdate-virtual");
   qvb::tk::win32::Win32Application application;
-  return qvb::RunProgram(application);
+  return qvb::RunProgram(application, "", log.requests());
 }

@@ -38,7 +38,7 @@ class WindowRig : public ::testing::Test {
   // Constructs the main window (the refresh runs), then its creation event.
   TForm1& Start() {
     form_.reset();
-    form_ = std::make_unique<TForm1>(app);
+    form_ = std::make_unique<TForm1>(app, "", log);
     auto& window = static_cast<tk::headless::HeadlessWindow&>(form_->window());
     window.registration_fails = registration_fails;
     form_->FormCreate(form_.get());
@@ -67,6 +67,7 @@ class WindowRig : public ::testing::Test {
   tk::headless::HeadlessApplication app;
   std::unique_ptr<TForm1> form_;
   bool registration_fails = false;
+  RequestLog* log = nullptr;  // where the window logs its steps, if anywhere
 
  private:
   tk::headless::HeadlessWindow* window_ = nullptr;

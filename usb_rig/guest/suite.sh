@@ -107,6 +107,45 @@ scenario_piece_fails_once() {
   check "$n: the flash equals the image" flash_matches "$R/$n.flash"
 }
 
+# json_same A B: the two documents are equal, member for member.
+json_same() {
+  python3 -c 'import json,sys; a,b=(json.load(open(f)) for f in sys.argv[1:3]); sys.exit(0 if a==b else 1)' "$1" "$2"
+}
+
+# A recording of the gadget replayed by --virtual gives the same list and status, and neither the
+# recording nor a dry run writes anything to the bridge.
+scenario_record_replay() {
+  local n=record-replay
+  start_gadget $n "$SCENARIOS/update-required.scenario" || return
+  run_cli "$R/$n.list.json" list --json
+  local list_rc=$?
+  run_cli "$R/$n.status.json" status --json
+  local status_rc=$?
+  run_cli "$R/$n.record.txt" record "$R/$n.recording"
+  check "$n: record exits 0" [ $? -eq 0 ]
+  stop_gadget
+  check "$n: record sent no WRITE BUFFER and no vendor write" \
+    [ "$(count_lines "$R/$n.cmds" '^(write_buffer|control) ')" -eq 0 ]
+  check "$n: the recording keeps the gadget's path" \
+    grep -q "^path = $SG\$" "$R/$n.recording"
+  run_cli "$R/$n.replay-list.json" --virtual "$R/$n.recording" list --json
+  check "$n: the replayed list exits as the gadget's did ($list_rc)" [ $? -eq $list_rc ]
+  check "$n: the replayed list --json equals the gadget's" json_same "$R/$n.list.json" "$R/$n.replay-list.json"
+  run_cli "$R/$n.replay-status.json" --virtual "$R/$n.recording" status --json
+  check "$n: the replayed status exits as the gadget's did ($status_rc)" [ $? -eq $status_rc ]
+  check "$n: the replayed status --json equals the gadget's" json_same "$R/$n.status.json" "$R/$n.replay-status.json"
+
+  n=dry-run
+  start_gadget $n "$SCENARIOS/update-required.scenario" || return
+  run_cli "$R/$n.txt" --log "$R/$n.log" update --dry-run
+  check "$n: the dry run would go ahead (exit 0)" [ $? -eq 0 ]
+  stop_gadget
+  check "$n: no WRITE BUFFER and no vendor write reached the gadget" \
+    [ "$(count_lines "$R/$n.cmds" '^(write_buffer|control) ')" -eq 0 ]
+  check "$n: the buffer descriptor was read" [ "$(count_lines "$R/$n.cmds" '^read_buffer in 4 good')" -ge 1 ]
+  check "$n: the run is in its log" grep -q 'step outcome of update' "$R/$n.log"
+}
+
 scenario_vanish() {
   local n=vanish
   start_gadget $n "$SCENARIOS/$n.scenario" || return
@@ -451,7 +490,7 @@ if [ "$QVB_RIG_MODE" = bench ]; then
   run_bench --sg-raw "$QVB_RIG_CACHE/sg3/usr/bin/sg_raw"
 else
   for s in update_required up_to_date unmarked piece_fails piece_fails_once short_replies vanish exclusive_holder \
-    power_cycle hotplug uas uas_quirks uas_vanish bench; do
+    power_cycle record_replay hotplug uas uas_quirks uas_vanish bench; do
     if [ -n "$QVB_RIG_ONLY" ] && ! echo ",$QVB_RIG_ONLY," | grep -q ",$s,"; then continue; fi
     scenario_$s
     stop_gadget
