@@ -6,7 +6,7 @@
 
 #include "app/linux/gui_program.h"
 #include "app/toolkit/qt/qt_toolkit.h"
-#include "device/platform_host.h"
+#include "host/host.h"
 
 int main(int argc, char** argv) {
   const qvb::gui::GuiOptions options = qvb::gui::ParseGuiCommandLine(argc, argv);
@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
                  reason.c_str());
     return qvb::gui::kGuiExitNoDisplay;
   }
-  qvb::ScopedSeams platform(qvb::PlatformSeams());
+  qvb::ScopedSeams platform(qvb::ThisHost());
   qvb::tk::qt::QtApplication application(argc > 0 && argv[0] ? argv[0] : "qvb886-fwupdate-gui");
   qvb::gui::OpenDisplay(application);
   return qvb::gui::RunGui(application, options, qvb::gui::SystemPrivilegeGate());

@@ -4,11 +4,11 @@
 #include "app/toolkit/win32/win32_toolkit.h"
 
 #include "app/startup.h"
-#include "device/platform_host.h"
 #include "firmware/waiting_record.h"
+#include "host/host.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  qvb::ScopedSeams platform(qvb::PlatformSeams());
+  qvb::ScopedSeams platform(qvb::ThisHost());
   qvb::tk::win32::Win32Application application;
   return qvb::RunProgram(application, qvb::WaitingRecordFile(false));
 }

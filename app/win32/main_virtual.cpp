@@ -6,11 +6,11 @@
 #include "app/toolkit/win32/win32_toolkit.h"
 
 #include "app/startup.h"
-#include "device/platform_host.h"
+#include "host/host.h"
 #include "virtual_bridge/virtual_devices.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  qvb::ScopedSeams platform(qvb::PlatformSeams());
+  qvb::ScopedSeams platform(qvb::ThisHost());
   qvb::virt::VirtualDevices devices(qvb::virt::OptionsFromEnvironment());
   qvb::tk::win32::Win32Application application;
   return qvb::RunProgram(application);
