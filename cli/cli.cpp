@@ -14,6 +14,7 @@
 #include "cli/record.h"
 #include "cli/report.h"
 #include "cli/run_log.h"
+#include "device/privileges.h"
 #include "device/scsi_host.h"
 #include "firmware/power_cycle.h"
 #include "firmware/version_policy.h"
@@ -89,7 +90,7 @@ int RunCommand(int argc, const char* const* argv, Console& console) {
                          false);
   } else {
     session.privileged =
-        console.has_device_privileges ? console.has_device_privileges() : HasDevicePrivileges();
+        console.has_device_privileges ? console.has_device_privileges() : HaveRawIoPrivilege();
     monitor.emplace(ActiveScsiHost());
     monitor->Install();
     session.access = &*monitor;

@@ -3,11 +3,11 @@
 
 #include "cli/cli.h"
 #include "cli/platform.h"
-#include "device/platform_host.h"
+#include "host/host.h"
 
 int main(int argc, char** argv) {
   qvb::cli::PrepareProcess();
-  qvb::ScopedSeams platform(qvb::PlatformSeams());
+  qvb::ScopedSeams platform(qvb::ThisHost());
   qvb::cli::Console console{std::cout, std::cerr, std::cin};
   console.in_terminal = qvb::cli::IsTerminal(0);
   console.out_terminal = qvb::cli::IsTerminal(1);

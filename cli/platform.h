@@ -1,12 +1,10 @@
-// What the command line needs from the host beyond the device seams: privileges, terminals.
-// One implementation per host (cli/linux, cli/win32).
+// What the command line needs from the host beyond the device seams and the privilege check
+// (device/privileges.h): the privilege note, terminals, the process set-up. One implementation
+// per host, listed in host/<host>/host.cmake.
 #pragma once
 
 namespace qvb::cli {
 
-// Linux: CAP_SYS_RAWIO in the effective set (the kernel demands it for vendor commands and
-// WRITE BUFFER through SG_IO). Windows: membership of the Administrators group in effect.
-bool HasDevicePrivileges();
 // What is missing and what to do about it, one paragraph.
 const char* PrivilegeNote();
 

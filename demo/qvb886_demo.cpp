@@ -9,6 +9,7 @@
 #include "device/firmware_image.h"
 #include "device/seams.h"
 #include "firmware/screen.h"
+#include "host/host.h"
 #include "virtual_bridge/virtual_devices.h"
 
 namespace {
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
   }
   qvb::virt::VirtualBridge& bridge = devices.bridge();
   DemoSystem system;
-  qvb::ScopedSeams services(qvb::HostSeams{.system = &system});
+  qvb::ScopedSeams services(qvb::HostSeams{.system = &system, .images = &qvb::BuildImages()});
 
   qvb::tk::headless::HeadlessApplication app;
   app.SetTitle("Quorvel FW Update Utility");

@@ -3,18 +3,8 @@
 #include <cstring>
 
 namespace qvb {
-namespace {
-FirmwareResourceLookup g_lookup = nullptr;
-}  // namespace
-
 FirmwareResource LookUpFirmwareResource(const char* name) {
-  return g_lookup ? g_lookup(name) : FindFirmwareResource(name);
-}
-
-FirmwareResourceLookup InstallFirmwareResourceLookup(FirmwareResourceLookup lookup) {
-  const FirmwareResourceLookup previous = g_lookup;
-  g_lookup = lookup;
-  return previous;
+  return Images().Find(name);
 }
 
 uint32_t CopyFirmwareResource(const FirmwareResource& resource, uint8_t* dest, uint32_t offset,

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "device/carried_images.h"
+
 namespace qvb {
 
 constexpr char kFirmwareResourceType[] = "FW";
@@ -20,23 +22,8 @@ uint32_t LoadFirmwareImage(uint8_t* dest, uint32_t offset, uint32_t length);
 // The same for the loader image.
 uint32_t LoadLoaderImage(uint8_t* dest, uint32_t offset, uint32_t length);
 
-// One resource as the host's lookup found it.
-struct FirmwareResource {
-  bool found = false;              // a resource of the name and type exists
-  const uint8_t* bytes = nullptr;  // null when it exists but its bytes cannot be had
-  uint32_t size = 0;
-};
-
-// The host's lookup of a resource of type "FW" in the program's own module (device/win32,
-// device/linux). The bytes stay valid for the life of the process.
-FirmwareResource FindFirmwareResource(const char* name);
-
-// The lookup in use: the installed one, or the host's. Tests install images of their own
-// (a loader image, say) in front of the carried ones.
-using FirmwareResourceLookup = FirmwareResource (*)(const char* name);
+// The image `name` among the carried images installed now (device/carried_images.h).
 FirmwareResource LookUpFirmwareResource(const char* name);
-// Installs `lookup` (null: back to the host's); returns the previous installation.
-FirmwareResourceLookup InstallFirmwareResourceLookup(FirmwareResourceLookup lookup);
 
 // The copy rule of both loaders, applied to a resource already looked up.
 uint32_t CopyFirmwareResource(const FirmwareResource& resource, uint8_t* dest, uint32_t offset,

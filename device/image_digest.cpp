@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "resources/image_digests.h"
+#include "device/carried_images.h"
 
 namespace qvb {
 namespace {
@@ -83,11 +83,7 @@ Sha256Digest Sha256(const uint8_t* data, std::size_t size) {
 }
 
 const Sha256Digest* RecordedImageDigest(const char* name) {
-  std::size_t count = 0;
-  const resources::RecordedDigest* recorded = resources::RecordedDigests(count);
-  for (std::size_t i = 0; i < count; ++i)
-    if (std::strcmp(recorded[i].name, name) == 0) return &recorded[i].sha256;
-  return nullptr;
+  return Images().RecordedDigest(name);
 }
 
 bool MatchesRecordedDigest(const char* name, const uint8_t* bytes, std::size_t size) {

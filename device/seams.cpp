@@ -46,12 +46,22 @@ class NoShellServices : public ShellServices {
   bool PostMessage(void*, uint32_t, uintptr_t, intptr_t) override { return false; }
 };
 
+class NoCarriedImages : public CarriedImages {
+ public:
+  FirmwareResource Find(const char*) override { return {}; }
+  const Sha256Digest* RecordedDigest(const char*) override { return nullptr; }
+  // Nothing can be written without an image; should one be installed later, the safe answer.
+  bool AreTestImages() override { return true; }
+};
+
 NoScsiHost g_no_scsi_host;
 NoDiskInterfaces g_no_disk_interfaces;
 PortableSystemServices g_portable_system;
 NoShellServices g_no_shell;
+NoCarriedImages g_no_images;
 
-HostSeams g_seams = {&g_no_scsi_host, &g_no_disk_interfaces, &g_portable_system, &g_no_shell};
+HostSeams g_seams = {&g_no_scsi_host, &g_no_disk_interfaces, &g_portable_system, &g_no_shell,
+                     &g_no_images};
 
 template <typename Seam>
 void Swap(Seam*& slot, Seam* replacement, Seam*& previous) {
@@ -83,15 +93,21 @@ ShellServices& Shell() {
   return *g_seams.shell;
 }
 
+CarriedImages& Images() {
+  return *g_seams.images;
+}
+
 ScopedSeams::ScopedSeams(const HostSeams& seams) : installed_(seams) {
   Swap(g_seams.scsi, seams.scsi, previous_.scsi);
   Swap(g_seams.disks, seams.disks, previous_.disks);
   Swap(g_seams.system, seams.system, previous_.system);
   Swap(g_seams.shell, seams.shell, previous_.shell);
+  Swap(g_seams.images, seams.images, previous_.images);
 }
 
 ScopedSeams::~ScopedSeams() {
   // In reverse, as nested scopes expect.
+  Restore(g_seams.images, installed_.images, previous_.images);
   Restore(g_seams.shell, installed_.shell, previous_.shell);
   Restore(g_seams.system, installed_.system, previous_.system);
   Restore(g_seams.disks, installed_.disks, previous_.disks);

@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "device/bridge_commands.h"
-#include "resources/image_digests.h"
+#include "device/carried_images.h"
 
 namespace qvb {
 
 bool CarriesTestImages() {
-  return resources::CarriesTestImages();
+  return Images().AreTestImages();
 }
 
 int IsTestDevice(const char* path) {

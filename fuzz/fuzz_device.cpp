@@ -9,6 +9,7 @@
 #include "device/bridge_commands.h"
 #include "device/test_device.h"
 #include "firmware/update.h"
+#include "host/host.h"
 
 namespace qvb::fuzz {
 namespace {
@@ -148,16 +149,22 @@ ScsiResult InputDevice::Send(const ScsiRequest& request) {
   return result;
 }
 
-Installed::Installed(ScsiHost* host, QuietSystem* system, DiskInterfaces* disks,
-                     FirmwareResourceLookup lookup)
-    : seams_(HostSeams{host, disks, system, system}),
-      lookup_(InstallFirmwareResourceLookup(lookup)) {}
-
-Installed::~Installed() {
-  InstallFirmwareResourceLookup(lookup_);
+FirmwareResource FuzzImages::Find(const char* name) {
+  return lookup_ ? lookup_(BuildImages(), name) : BuildImages().Find(name);
 }
 
-FirmwareResource WithTestLoader(const char* name) {
+const Sha256Digest* FuzzImages::RecordedDigest(const char* name) {
+  return BuildImages().RecordedDigest(name);
+}
+
+bool FuzzImages::AreTestImages() {
+  return BuildImages().AreTestImages();
+}
+
+Installed::Installed(ScsiHost* host, QuietSystem* system, DiskInterfaces* disks, ImageLookup lookup)
+    : images_(lookup), seams_(HostSeams{host, disks, system, system, &images_}) {}
+
+FirmwareResource WithTestLoader(CarriedImages& carried, const char* name) {
   static const std::vector<uint8_t> loader = [] {
     std::vector<uint8_t> bytes(kLoaderImageSize);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 13 + 5);
@@ -165,13 +172,15 @@ FirmwareResource WithTestLoader(const char* name) {
   }();
   if (std::strcmp(name, kLoaderImageName) == 0)
     return {true, loader.data(), static_cast<uint32_t>(loader.size())};
-  return FindFirmwareResource(name);
+  return carried.Find(name);
 }
 
 const std::vector<uint8_t>& CarriedImage() {
   static const std::vector<uint8_t> image = [] {
     std::vector<uint8_t> bytes(kFirmwareImageSize);
-    Require(LoadFirmwareImage(bytes.data(), 0, 0) == kFirmwareImageSize, "the carried image");
+    Require(CopyFirmwareResource(BuildImages().Find(kFirmwareImageName), bytes.data(), 0, 0) ==
+                kFirmwareImageSize,
+            "the carried image");
     return bytes;
   }();
   return image;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "device/carried_images.h"
 #include "device/disk_interfaces.h"
 #include "device/firmware_image.h"
 #include "device/scsi_host.h"
@@ -128,22 +129,36 @@ class QuietSystem : public SystemServices, public ShellServices {
   bool windows10 = false;
 };
 
+// Finds the image `name`; `carried` are the build's images, to fall back on.
+using ImageLookup = FirmwareResource (*)(CarriedImages& carried, const char* name);
+
+// The build's images, with `lookup` in front of them when it is set.
+class FuzzImages : public CarriedImages {
+ public:
+  explicit FuzzImages(ImageLookup lookup) : lookup_(lookup) {}
+  FirmwareResource Find(const char* name) override;
+  const Sha256Digest* RecordedDigest(const char* name) override;
+  bool AreTestImages() override;
+
+ private:
+  ImageLookup lookup_;
+};
+
 // The seams of one run, installed for the life of the object and put back after it.
 class Installed {
  public:
   Installed(ScsiHost* host, QuietSystem* system, DiskInterfaces* disks = nullptr,
-            FirmwareResourceLookup lookup = nullptr);
-  ~Installed();
+            ImageLookup lookup = nullptr);
   Installed(const Installed&) = delete;
   Installed& operator=(const Installed&) = delete;
 
  private:
+  FuzzImages images_;
   ScopedSeams seams_;
-  FirmwareResourceLookup lookup_;
 };
 
 // The carried images and a 64 KiB test loader, so that the loader path can run to its end.
-FirmwareResource WithTestLoader(const char* name);
+FirmwareResource WithTestLoader(CarriedImages& carried, const char* name);
 // The carried update image.
 const std::vector<uint8_t>& CarriedImage();
 

@@ -6,9 +6,11 @@
 
 #include "app/linux/gui_program.h"
 #include "app/toolkit/qt/qt_toolkit.h"
-#include "device/platform_host.h"
+#include "host/host.h"
 
 int main(int argc, char** argv) {
+  // First, as in every program: --version names the images this host carries.
+  qvb::ScopedSeams platform(qvb::ThisHost());
   const qvb::gui::GuiOptions options = qvb::gui::ParseGuiCommandLine(argc, argv);
   if (!options.error.empty()) {
     std::fprintf(stderr, "qvb886-fwupdate-gui: %s\nTry 'qvb886-fwupdate-gui --help'.\n",
@@ -27,7 +29,6 @@ int main(int argc, char** argv) {
                  reason.c_str());
     return qvb::gui::kGuiExitNoDisplay;
   }
-  qvb::ScopedSeams platform(qvb::PlatformSeams());
   qvb::tk::qt::QtApplication application(argc > 0 && argv[0] ? argv[0] : "qvb886-fwupdate-gui");
   qvb::gui::OpenDisplay(application);
   return qvb::gui::RunGui(application, options, qvb::gui::SystemPrivilegeGate());

@@ -5,11 +5,11 @@
 
 #include "app/startup.h"
 #include "app/window_log.h"
-#include "device/platform_host.h"
 #include "firmware/waiting_record.h"
+#include "host/host.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  qvb::ScopedSeams platform(qvb::PlatformSeams());
+  qvb::ScopedSeams platform(qvb::ThisHost());
   // The last runs, for a problem report; the window is the same without it.
   qvb::WindowLog log(qvb::WindowLogFile(false), "QVB886FWUpdate");
   qvb::tk::win32::Win32Application application;

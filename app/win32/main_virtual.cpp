@@ -7,11 +7,11 @@
 
 #include "app/startup.h"
 #include "app/window_log.h"
-#include "device/platform_host.h"
+#include "host/host.h"
 #include "virtual_bridge/virtual_devices.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  qvb::ScopedSeams platform(qvb::PlatformSeams());
+  qvb::ScopedSeams platform(qvb::ThisHost());
   qvb::virt::VirtualDevices devices(qvb::virt::OptionsFromEnvironment());
   qvb::WindowLog log(qvb::WindowLogFile(true), "QVB886FWUpdate-virtual");
   qvb::tk::win32::Win32Application application;

@@ -9,10 +9,6 @@
 #include "device/privileges.h"
 
 namespace qvb::cli {
-bool HasDevicePrivileges() {
-  return HaveRawIoPrivilege();
-}
-
 const char* PrivilegeNote() {
   static const std::string note = std::string(kRawIoPrivilegeText) + " Run the command with sudo.";
   return note.c_str();

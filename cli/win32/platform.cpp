@@ -8,10 +8,6 @@
 
 namespace qvb::cli {
 
-bool HasDevicePrivileges() {
-  return HaveRawIoPrivilege();
-}
-
 const char* PrivilegeNote() {
   static const std::string note = std::string(kRawIoPrivilegeText) +
                                   " Open the console with \"Run as administrator\" and try again.";

@@ -33,22 +33,10 @@ class LinuxSystemServices : public SystemServices {
   linux_host::SleepInhibitor inhibitor_;
 };
 
-class LinuxShellServices : public ShellServices {
- public:
-  bool GetWindowsVersion(uint32_t&, uint32_t&) override { return false; }
-  void* FindTopLevelWindow(const char*, const char*) override { return nullptr; }
-  bool PostMessage(void*, uint32_t, uintptr_t, intptr_t) override { return false; }
-};
-
 }  // namespace
 
 SystemServices& PlatformSystemServices() {
   static LinuxSystemServices services;
-  return services;
-}
-
-ShellServices& PlatformShellServices() {
-  static LinuxShellServices services;
   return services;
 }
 

@@ -15,11 +15,10 @@ namespace {
 
 class DamagedImageWindowTest : public testing::WindowRig {
  protected:
-  DamagedImageWindowTest() : previous_(InstallFirmwareResourceLookup(testing::DamagedImage)) {}
-  ~DamagedImageWindowTest() override { InstallFirmwareResourceLookup(previous_); }
+  DamagedImageWindowTest() : damaged_(testing::DamagedImage) {}
 
  private:
-  FirmwareResourceLookup previous_;
+  testing::ScopedImageLookup damaged_;
 };
 
 TEST_F(DamagedImageWindowTest, UpdateFailsBeforeAnyWrite) {

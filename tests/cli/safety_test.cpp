@@ -16,17 +16,7 @@
 namespace qvb::cli::test {
 namespace {
 
-class ScopedLookup {
- public:
-  explicit ScopedLookup(FirmwareResourceLookup lookup)
-      : previous_(InstallFirmwareResourceLookup(lookup)) {}
-  ~ScopedLookup() { InstallFirmwareResourceLookup(previous_); }
-  ScopedLookup(const ScopedLookup&) = delete;
-  ScopedLookup& operator=(const ScopedLookup&) = delete;
-
- private:
-  FirmwareResourceLookup previous_;
-};
+using ScopedLookup = qvb::testing::ScopedImageLookup;
 
 TEST(ImageIntegrity, DamagedImageFailsTheUpdateWithItsReasonAndWritesNothing) {
   for (bool json : {false, true}) {

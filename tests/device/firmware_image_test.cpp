@@ -1,4 +1,5 @@
 #include "device/firmware_image.h"
+#include "host/host.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@ std::vector<uint8_t> Marked(uint8_t marker) {
 TEST(FirmwareImageTest, CarriesFourDistinctImagesOfTheFixedSize) {
   std::vector<FirmwareResource> found;
   for (const char* name : kCarriedImages) {
-    const FirmwareResource r = FindFirmwareResource(name);
+    const FirmwareResource r = BuildImages().Find(name);
     ASSERT_TRUE(r.found) << name;
     ASSERT_NE(nullptr, r.bytes) << name;
     EXPECT_EQ(kFirmwareImageSize, r.size) << name;
@@ -33,11 +34,11 @@ TEST(FirmwareImageTest, CarriesFourDistinctImagesOfTheFixedSize) {
     for (std::size_t b = a + 1; b < found.size(); ++b)
       EXPECT_NE(0, std::memcmp(found[a].bytes, found[b].bytes, kFirmwareImageSize))
           << kCarriedImages[a] << " and " << kCarriedImages[b];
-  EXPECT_FALSE(FindFirmwareResource("QVB886_FW_133_01_00_07").found);
+  EXPECT_FALSE(BuildImages().Find("QVB886_FW_133_01_00_07").found);
 }
 
 TEST(FirmwareImageTest, OffsetAndLengthDecideTheCountButNotTheResult) {
-  const FirmwareResource image = FindFirmwareResource(kFirmwareImageName);
+  const FirmwareResource image = BuildImages().Find(kFirmwareImageName);
   ASSERT_TRUE(image.found);
   ASSERT_EQ(kFirmwareImageSize, image.size);
   struct Case {
@@ -74,7 +75,7 @@ TEST(FirmwareImageTest, LoaderImage) {
   std::vector<uint8_t> dest = Marked(0x5A);
 #if QVB_TEST_LOADER_CARRIED
   EXPECT_EQ(kLoaderImageSize, LoadLoaderImage(dest.data(), 0, 0));
-  const FirmwareResource loader = FindFirmwareResource(kLoaderImageName);
+  const FirmwareResource loader = BuildImages().Find(kLoaderImageName);
   ASSERT_TRUE(loader.found);
   EXPECT_EQ(0, std::memcmp(dest.data(), loader.bytes, kLoaderImageSize));
 #else

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/firmware_image.h"
+#include "host/host.h"
 
 namespace qvb {
 namespace {
@@ -61,7 +62,7 @@ TEST(Sha256, LengthsAroundTheBlockEdges) {
 TEST(RecordedImageDigest, EveryCarriedImageMatchesItsRecord) {
   for (const char* name :
        {"QVB886_FW", "QVB886_FW_133_01_00_02", "QVB886_FW_133_01_00_03", kFirmwareImageName}) {
-    const FirmwareResource image = FindFirmwareResource(name);
+    const FirmwareResource image = BuildImages().Find(name);
     ASSERT_TRUE(image.found && image.bytes) << name;
     ASSERT_NE(nullptr, RecordedImageDigest(name)) << name;
     EXPECT_TRUE(MatchesRecordedDigest(name, image.bytes, image.size)) << name;
@@ -71,7 +72,7 @@ TEST(RecordedImageDigest, EveryCarriedImageMatchesItsRecord) {
 }
 
 TEST(RecordedImageDigest, AnyChangeOrAnotherImageIsRefused) {
-  const FirmwareResource image = FindFirmwareResource(kFirmwareImageName);
+  const FirmwareResource image = BuildImages().Find(kFirmwareImageName);
   ASSERT_TRUE(image.found && image.bytes);
   const std::vector<uint8_t> carried(image.bytes, image.bytes + image.size);
   for (std::size_t position : {std::size_t{0}, std::size_t{0x8000}, carried.size() - 1}) {
@@ -82,7 +83,7 @@ TEST(RecordedImageDigest, AnyChangeOrAnotherImageIsRefused) {
   }
   EXPECT_FALSE(MatchesRecordedDigest(kFirmwareImageName, carried.data(), carried.size() - 1))
       << "one byte short";
-  const FirmwareResource other = FindFirmwareResource("QVB886_FW_133_01_00_03");
+  const FirmwareResource other = BuildImages().Find("QVB886_FW_133_01_00_03");
   ASSERT_TRUE(other.found && other.bytes);
   EXPECT_FALSE(MatchesRecordedDigest(kFirmwareImageName, other.bytes, other.size))
       << "another carried image under the update image's name";

@@ -23,6 +23,7 @@
 #include "device/guarded_scsi_host.h"
 #include "firmware/update.h"
 #include "tests/support/fake_system.h"
+#include "tests/support/image_lookup.h"
 #include "virtual_bridge/virtual_bridge.h"
 
 namespace qvb {
@@ -146,14 +147,14 @@ class GuardedHost : public GuardedScsiHost {
 };
 
 // The carried images and a 64 KiB test loader, so that the loader path runs to its end.
-FirmwareResource WithTestLoader(const char* name) {
+FirmwareResource WithTestLoader(CarriedImages& carried, const char* name) {
   static const std::vector<uint8_t> loader = [] {
     std::vector<uint8_t> bytes(kLoaderImageSize);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 1);
     return bytes;
   }();
   if (std::string(name) == kLoaderImageName) return {true, loader.data(), kLoaderImageSize};
-  return FindFirmwareResource(name);
+  return carried.Find(name);
 }
 
 const std::vector<uint8_t>& CarriedImage() {
@@ -260,8 +261,8 @@ Run RunUpdate(bool loader_path, const virt::Fault* fault, bool marked = true) {
   host.SetDownloadBound((model.capacity + 511) / 512 * 512);
   if (loader_path) host.SetPlaced(kDownloadLength);
   testing::FakeSystem system;
-  const FirmwareResourceLookup previous_lookup =
-      InstallFirmwareResourceLookup(loader_path ? WithTestLoader : nullptr);
+  auto lookup =
+      std::make_unique<testing::ScopedImageLookup>(loader_path ? WithTestLoader : nullptr);
   auto installed = std::make_unique<ScopedSeams>(HostSeams{.scsi = &host, .disks = &bridge});
   UpdateBusy = 0;
 
@@ -316,7 +317,7 @@ Run RunUpdate(bool loader_path, const virt::Fault* fault, bool marked = true) {
 
   UpdateBusy = 0;
   installed.reset();
-  InstallFirmwareResourceLookup(previous_lookup);
+  lookup.reset();
   return run;
 }
 

@@ -101,31 +101,23 @@ TEST_F(UpdateTest, DeviceGoneMidUpdateFailsWithoutRetryingForever) {
 }
 
 // The carried images as they are, with or without a test loader in the build.
-FirmwareResource CarriedWithoutLoader(const char* name) {
+FirmwareResource CarriedWithoutLoader(CarriedImages& carried, const char* name) {
   if (std::string(name) == kLoaderImageName) return {};
-  return FindFirmwareResource(name);
+  return carried.Find(name);
 }
 
 // The carried images and a 64 KiB test loader.
-FirmwareResource CarriedWithLoader(const char* name) {
+FirmwareResource CarriedWithLoader(CarriedImages& carried, const char* name) {
   static const std::vector<uint8_t> loader = [] {
     std::vector<uint8_t> bytes(kLoaderImageSize);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i ^ 0x5A);
     return bytes;
   }();
   if (std::string(name) == kLoaderImageName) return {true, loader.data(), kLoaderImageSize};
-  return FindFirmwareResource(name);
+  return carried.Find(name);
 }
 
-class ScopedLookup {
- public:
-  explicit ScopedLookup(FirmwareResourceLookup lookup)
-      : previous_(InstallFirmwareResourceLookup(lookup)) {}
-  ~ScopedLookup() { InstallFirmwareResourceLookup(previous_); }
-
- private:
-  FirmwareResourceLookup previous_;
-};
+using ScopedLookup = testing::ScopedImageLookup;
 
 TEST_F(UpdateTest, LoaderPathAsCarriedSendsOneDescriptorReadPerAttempt) {
   ScopedLookup carried(CarriedWithoutLoader);
@@ -256,10 +248,9 @@ TEST_F(LoaderPathTest, DownloadSizeAfterTheLoaderIsBoundedByTheData) {
 }
 
 // Another carried image, of the same size, under the update image's name.
-FirmwareResource WrongImage(const char* name) {
-  if (std::string(name) == kFirmwareImageName)
-    return FindFirmwareResource("QVB886_FW_133_01_00_03");
-  return FindFirmwareResource(name);
+FirmwareResource WrongImage(CarriedImages& carried, const char* name) {
+  if (std::string(name) == kFirmwareImageName) return carried.Find("QVB886_FW_133_01_00_03");
+  return carried.Find(name);
 }
 
 struct DamageSeen : UpdateObserver {
@@ -268,7 +259,7 @@ struct DamageSeen : UpdateObserver {
 };
 
 TEST_F(UpdateTest, AnImageThatIsNotTheOneCarriedIsNeverSent) {
-  for (FirmwareResourceLookup lookup : {testing::DamagedImage, WrongImage}) {
+  for (testing::ImageLookup lookup : {testing::DamagedImage, WrongImage}) {
     bridge.ClearRequests();
     ScopedLookup damaged(lookup);
     DamageSeen observer;

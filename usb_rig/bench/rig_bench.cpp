@@ -32,8 +32,8 @@
 #include "cli/cli.h"
 #include "device/bridge_commands.h"
 #include "device/guarded_scsi_host.h"
-#include "device/platform_host.h"
 #include "device/seams.h"
+#include "host/host.h"
 
 extern char** environ;
 
@@ -235,7 +235,7 @@ void Row(const char* what, const Cost& cost) {
 
 int main(int argc, char** argv) {
   // The machine's disks, as every program's main installs them: without them no disk is found.
-  qvb::ScopedSeams platform(qvb::PlatformSeams());
+  qvb::ScopedSeams platform(qvb::ThisHost());
   std::string sg_raw, work = "/tmp";
   int latency_count = 200;
   int rounds = 3;
