@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/outcomes.h"
 #include "device/enumeration.h"
 #include "device/identification.h"
 
@@ -163,11 +164,12 @@ std::string JsonDocumentText(const nlohmann::ordered_json& document) {
   return text;
 }
 
-std::string UsageErrorDocumentText(const char* command, const std::string& error, int exit_code) {
+std::string UsageErrorDocumentText(const char* command, const std::string& error) {
+  const VerdictRow& row = RowOf(Verdict::UsageError);
   nlohmann::ordered_json json;
   json["command"] = command ? ByteText(command) : nullptr;
-  json["outcome"] = "usage_error";
-  json["exit_code"] = exit_code;
+  json["outcome"] = row.word;
+  json["exit_code"] = row.exit_code;
   json["error"] = ByteText(error);
   return JsonDocumentText(json);
 }

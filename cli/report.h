@@ -69,7 +69,7 @@ nlohmann::ordered_json LinesJson(const WindowLines& lines);
 // The document as text: indented by two blanks, ending in a line feed.
 std::string JsonDocumentText(const nlohmann::ordered_json& document);
 // The usage error's document as text; `command` may be null.
-std::string UsageErrorDocumentText(const char* command, const std::string& error, int exit_code);
+std::string UsageErrorDocumentText(const char* command, const std::string& error);
 
 // A block of indented lines about one disk.
 void WriteDiskText(std::ostream& out, const DiskReport& report);

@@ -79,17 +79,21 @@ Screen ScreenFor(Outcome outcome, const FirmwareVersion& version) {
   return screen;
 }
 
-Screen StatusScreen(const DeviceStatus& status) {
-  if (status.outcome != StatusRead::Read) return ScreenFor(Outcome::Blank);
-  switch (status.status) {
+Outcome StatusOutcome(FirmwareStatus status) {
+  switch (status) {
     case FirmwareStatus::UpdateRequired:
-      return ScreenFor(Outcome::UpdateRequired, status.version);
+      return Outcome::UpdateRequired;
     case FirmwareStatus::UpToDate:
-      return ScreenFor(Outcome::UpToDate, status.version);
+      return Outcome::UpToDate;
     case FirmwareStatus::NotSupported:
       break;
   }
-  return ScreenFor(Outcome::NotSupported, status.version);
+  return Outcome::NotSupported;
+}
+
+Screen StatusScreen(const DeviceStatus& status) {
+  if (status.outcome != StatusRead::Read) return ScreenFor(Outcome::Blank);
+  return ScreenFor(StatusOutcome(status.status), status.version);
 }
 
 std::string VersionText(const FirmwareVersion& v) {

@@ -43,8 +43,10 @@ struct Screen {
 // The outcomes whose lines do not depend on the device. `version` fills the version line of
 // UpdateRequired, UpToDate and NotSupported.
 Screen ScreenFor(Outcome outcome, const FirmwareVersion& version = {});
-// The status check's outcome for what was read: UpdateRequired, UpToDate or NotSupported with
-// the version line, or Blank when no version was read.
+// The screen of a version's status: UpdateRequired, UpToDate or NotSupported.
+Outcome StatusOutcome(FirmwareStatus status);
+// The status check's outcome for what was read: StatusOutcome with the version line, or Blank
+// when no version was read.
 Screen StatusScreen(const DeviceStatus& status);
 
 // "Firmware version: %.2d.%.2d.%.2d.%.2d"
