@@ -487,16 +487,18 @@ int RunUpdate(Session& session) {
                              "power cycle.\n";
     document.record = session.power_cycles->Find(device.disk.path);
     document.verdict = Verdict::Updated;
-    document.lines = ScreenFor(*RowOf(document.verdict).screen).lines;
+    const Screen updated = ScreenFor(*RowOf(document.verdict).screen);
+    document.lines = updated.lines;
     // The result first, then what to do.
-    out << document.lines[3] << "\n" << document.lines[1] << "\n";
+    out << updated.result() << "\n" << updated.advice() << "\n";
     const bool wait =
         session.options.wait || (!session.options.no_wait && session.human_terminal());
     if (wait && session.device_changes) AwaitPowerCycle(session, device, document);
   } else {
     document.verdict = Verdict::Failed;
-    document.lines = ScreenFor(*RowOf(document.verdict).screen).lines;
-    SayFailure(session, document.lines[2] + "\n");
+    const Screen failed = ScreenFor(*RowOf(document.verdict).screen);
+    document.lines = failed.lines;
+    SayFailure(session, failed.result() + "\n");
     if (session.access && session.access->WasDenied(device.disk.path))
       session.console.err << "Note: " << PrivilegeNote() << "\n";
   }

@@ -197,7 +197,7 @@ void WriteDiskText(std::ostream& out, const DiskReport& report) {
   if (report.waiting) {
     // Written by an update: the old version runs until the device is powered off and on.
     const Screen waiting = ScreenFor(Outcome::PowerCyclePending);
-    out << "  " << waiting.lines[3] << "\n  " << waiting.lines[1] << "\n";
+    out << "  " << waiting.result() << "\n  " << waiting.advice() << "\n";
     return;
   }
   out << "  " << StatusLine(report.status.status) << "\n";

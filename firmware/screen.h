@@ -38,6 +38,12 @@ struct Screen {
   ButtonState exit;    // btn_Exit
   // Blank only: the refresh disables Update but leaves it shown or hidden as it was.
   bool update_visibility_kept = false;
+
+  // The line that says where things stand: the status line, "Updating....", "Successfully
+  // updated." or "Update Fail!".
+  const std::string& result() const { return lines[outcome == Outcome::UpdateFailed ? 2 : 3]; }
+  // The line that says what to do or what to beware of ("Please power off/on your USB device").
+  const std::string& advice() const { return lines[1]; }
 };
 
 // The outcomes whose lines do not depend on the device. `version` fills the version line of
