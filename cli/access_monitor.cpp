@@ -1,18 +1,10 @@
 #include "cli/access_monitor.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "device/path_identity.h"
 
 namespace qvb::cli {
-
-std::string LowerCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-bool SamePath(const std::string& a, const std::string& b) {
-  return LowerCase(a) == LowerCase(b);
-}
 
 AccessMonitor::AccessMonitor(ScsiHost& inner) : watch_(inner) {
   watch_.after_open = [this](const char* path, ShareMode, const ScsiResult& result) {

@@ -33,8 +33,4 @@ class AccessMonitor {
   std::unique_ptr<ScopedSeams> installed_;
 };
 
-// Letters compared without regard to ASCII case: the refresh lower-cases paths.
-std::string LowerCase(std::string text);
-bool SamePath(const std::string& a, const std::string& b);
-
 }  // namespace qvb::cli

@@ -17,6 +17,7 @@
 #include "cli/report.h"
 #include "cli/run_log.h"
 #include "device/identification.h"
+#include "device/path_identity.h"
 #include "device/test_device.h"
 #include "firmware/power_cycle.h"
 #include "firmware/screen.h"

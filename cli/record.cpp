@@ -13,6 +13,7 @@
 #include "device/guarded_scsi_host.h"
 #include "device/host_description.h"
 #include "device/identification.h"
+#include "device/path_identity.h"
 #include "device/request_log.h"
 #include "device/test_device.h"
 #include "virtual_bridge/recording.h"

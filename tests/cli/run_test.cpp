@@ -15,6 +15,7 @@
 #include "cli/platform.h"
 #include "cli/progress.h"
 #include "cli/report.h"
+#include "device/path_identity.h"
 #include "device/test_device.h"
 #include "firmware/update.h"
 #include "firmware/waiting_record.h"
