@@ -256,7 +256,7 @@ Examined Examine(const Session& session, const ScannedDisk& disk, bool none_list
     SayFailure(session, std::string("The firmware version could not be read: ") +
                             StatusReadError(device.status.outcome) + ".\n");
   } else if (device.status.status == FirmwareStatus::NotSupported) {
-    AlsoOnError(session, std::string(StatusLine(device.status.status)) + "\n");
+    AlsoOnError(session, StatusLine(device.status.status) + "\n");
   }
   return examined;
 }

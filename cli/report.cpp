@@ -133,7 +133,7 @@ nlohmann::ordered_json DeniedJson(const std::vector<std::string>& denied) {
   return json;
 }
 
-nlohmann::ordered_json LinesJson(const WindowLines& lines) {
+nlohmann::ordered_json LinesJson(const ScreenLines& lines) {
   nlohmann::ordered_json json = nlohmann::ordered_json::array();
   for (const auto& line : lines) json.push_back(ByteText(line));
   return json;
@@ -203,7 +203,7 @@ void WriteDiskText(std::ostream& out, const DiskReport& report) {
   out << "  " << StatusLine(report.status.status) << "\n";
 }
 
-void WriteLinesText(std::ostream& out, const WindowLines& lines) {
+void WriteLinesText(std::ostream& out, const ScreenLines& lines) {
   for (const auto& line : lines)
     if (!line.empty()) out << line << "\n";
 }

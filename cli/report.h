@@ -38,9 +38,6 @@ struct DiskReport {
   bool waiting = false;  // updated, and waiting for its power cycle
 };
 
-// The window's five description lines.
-using WindowLines = ScreenLines;
-
 DiskReport DescribeDisk(const ScannedDisk& disk, bool read_firmware);
 // The model table's text of a model code, or null for 0 and codes outside the table.
 const char* ModelText(uint8_t model_code);
@@ -65,7 +62,7 @@ nlohmann::ordered_json DiskJson(const DiskReport& report);
 nlohmann::ordered_json ByteText(std::string_view bytes);
 nlohmann::ordered_json DisksJson(const std::vector<DiskReport>& reports);
 nlohmann::ordered_json DeniedJson(const std::vector<std::string>& denied);
-nlohmann::ordered_json LinesJson(const WindowLines& lines);
+nlohmann::ordered_json LinesJson(const ScreenLines& lines);
 // The document as text: indented by two blanks, ending in a line feed.
 std::string JsonDocumentText(const nlohmann::ordered_json& document);
 // The usage error's document as text; `command` may be null.
@@ -74,7 +71,7 @@ std::string UsageErrorDocumentText(const char* command, const std::string& error
 // A block of indented lines about one disk.
 void WriteDiskText(std::ostream& out, const DiskReport& report);
 // The non-empty lines, top to bottom.
-void WriteLinesText(std::ostream& out, const WindowLines& lines);
+void WriteLinesText(std::ostream& out, const ScreenLines& lines);
 // "Device: PATH (USB, Quorvel QVB886 NVMe)"
 void WriteDeviceHeader(std::ostream& out, const DiskReport& report);
 

@@ -103,20 +103,20 @@ std::string VersionText(const FirmwareVersion& v) {
   return text;
 }
 
-const char* StatusLine(FirmwareStatus status) {
-  switch (status) {
-    case FirmwareStatus::UpdateRequired:
-      return "Status: Update required";
-    case FirmwareStatus::UpToDate:
-      return "Status: Up to date";
-    case FirmwareStatus::NotSupported:
-      break;
-  }
-  return "Status: Not support FW update";
+std::string StatusLine(FirmwareStatus status) {
+  return std::string("Status: ") + StatusWords(status);
 }
 
 const char* StatusWords(FirmwareStatus status) {
-  return StatusLine(status) + 8;
+  switch (status) {
+    case FirmwareStatus::UpdateRequired:
+      return "Update required";
+    case FirmwareStatus::UpToDate:
+      return "Up to date";
+    case FirmwareStatus::NotSupported:
+      break;
+  }
+  return "Not support FW update";
 }
 
 std::string ListLine(const ScannedDisk& disk) {

@@ -58,7 +58,7 @@ Screen StatusScreen(const DeviceStatus& status);
 // "Firmware version: %.2d.%.2d.%.2d.%.2d"
 std::string VersionText(const FirmwareVersion& version);
 // "Status: Update required", "Status: Up to date", "Status: Not support FW update"
-const char* StatusLine(FirmwareStatus status);
+std::string StatusLine(FirmwareStatus status);
 // The status words without the "Status: " prefix.
 const char* StatusWords(FirmwareStatus status);
 

@@ -428,7 +428,7 @@ TEST(Json, ListDocumentShape) {
   EXPECT_FALSE(unknown["listed"].boolean);
 }
 
-TEST(Json, UpdateDocumentCarriesTheWindowLines) {
+TEST(Json, UpdateDocumentCarriesTheScreenLines) {
   ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.1"));
   const Json done = RunCli({"update", "--yes", "--json", "--virtual", scenario.path()}).Document();
   EXPECT_EQ(done.order, (std::vector<std::string>{"command", "outcome", "exit_code", "disks",
