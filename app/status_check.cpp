@@ -32,34 +32,22 @@ void TForm1::CheckFirmwareStatus() {
     btn_upd->SetVisible(failed.update.visible);
     btn_upd->SetEnabled(failed.update.enabled);
   } else if (device.outcome == StatusRead::Read) {
-    // 8-9
-    const Screen screen = StatusScreen(device);
-    switch (device.status) {
-      case FirmwareStatus::UpdateRequired:
-        pnl_Descript_3->SetText(screen.lines[2]);
-        btn_upd->SetEnabled(screen.update.enabled);
-        btn_upd->SetVisible(screen.update.visible);
-        pnl_Descript_4->SetText(screen.lines[3]);
-        ProcessMessages();
-        break;
-      case FirmwareStatus::UpToDate:
-        pnl_Descript_3->SetText(screen.lines[2]);
-        btn_upd->SetVisible(screen.update.visible);
-        pnl_Descript_4->SetText(screen.lines[3]);
-        ProcessMessages();
-        btn_Exit->SetVisible(screen.exit.visible);
-        break;
-      case FirmwareStatus::NotSupported:
-        pnl_Descript_3->SetText(screen.lines[2]);
-        btn_upd->SetVisible(screen.update.visible);
-        pnl_Descript_4->SetText(screen.lines[3]);
-        ProcessMessages();
-        break;
-    }
+    ShowStatus(StatusScreen(device));  // 8-9
   }
 
   ProcessMessages();            // 10
   RunShellPromptClosingLoop();  // 11
+}
+
+// The version line and what is offered, in the check's own order: an offered update is enabled
+// before it is shown, and only the screen of a firmware that is up to date shows Exit.
+void TForm1::ShowStatus(const Screen& screen) {
+  pnl_Descript_3->SetText(screen.lines[2]);
+  if (screen.update.enabled) btn_upd->SetEnabled(true);
+  btn_upd->SetVisible(screen.update.visible);
+  pnl_Descript_4->SetText(screen.lines[3]);
+  ProcessMessages();
+  if (screen.exit.visible) btn_Exit->SetVisible(true);
 }
 
 }  // namespace qvb

@@ -74,6 +74,7 @@ class TForm1 : public tk::MessageHandler, public UpdateObserver {
   std::string SelectedDevicePath() const;
   // The two ends of an update: the power-cycle request (also shown while a bridge updated by this
   // run waits for its power cycle), or the failure.
+  void ShowStatus(const Screen& screen);
   void ShowUpdated(const Screen& screen);
   void ShowUpdateFailed(const Screen& screen);
 

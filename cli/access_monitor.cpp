@@ -1,7 +1,8 @@
 #include "cli/access_monitor.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "device/path_identity.h"
 
 namespace qvb::cli {
 namespace {
@@ -13,15 +14,6 @@ std::optional<Refusal> RefusalFor(const ScsiResult& result) {
 }
 
 }  // namespace
-
-std::string LowerCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-bool SamePath(const std::string& a, const std::string& b) {
-  return LowerCase(a) == LowerCase(b);
-}
 
 bool AnyDenied(const std::vector<RefusedDisk>& refused) {
   return std::any_of(refused.begin(), refused.end(),

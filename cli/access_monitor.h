@@ -53,8 +53,4 @@ class AccessMonitor {
 // Whether any of them was for lack of permission.
 bool AnyDenied(const std::vector<RefusedDisk>& refused);
 
-// Letters compared without regard to ASCII case: the refresh lower-cases paths.
-std::string LowerCase(std::string text);
-bool SamePath(const std::string& a, const std::string& b);
-
 }  // namespace qvb::cli

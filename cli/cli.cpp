@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/console_services.h"
 #include "cli/exit_codes.h"
+#include "cli/outcomes.h"
 #include "cli/platform.h"
 #include "cli/power_cycle_wait.h"
 #include "cli/record.h"
@@ -46,8 +47,8 @@ int RefuseUsage(Console& console, bool json, const char* command, const std::str
                 bool try_help) {
   console.err << "qvb886-fwupdate: " << Printable(error) << "\n";
   if (try_help) console.err << "Try 'qvb886-fwupdate --help'.\n";
-  if (json) console.out << UsageErrorDocumentText(command, error, kExitUsage);
-  return kExitUsage;
+  if (json) console.out << UsageErrorDocumentText(command, error);
+  return ExitCodeOf(Verdict::UsageError);
 }
 
 int RunCommand(int argc, const char* const* argv, Console& console) {
@@ -104,7 +105,7 @@ int RunCommand(int argc, const char* const* argv, Console& console) {
       file = OpenLogFile(options.log_file);
       if (!file) {
         console.err << "qvb886-fwupdate: cannot write the log " << options.log_file << "\n";
-        return kExitUsage;
+        return ExitCodeOf(Verdict::UsageError);
       }
     }
     log.emplace(std::move(file), options.verbose ? &console.err : nullptr);

@@ -10,12 +10,14 @@
 #include "cli/dry_run.h"
 #include "cli/exit_codes.h"
 #include "cli/interrupt_guard.h"
+#include "cli/outcomes.h"
 #include "cli/platform.h"
 #include "cli/power_cycle_wait.h"
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "cli/run_log.h"
 #include "device/identification.h"
+#include "device/path_identity.h"
 #include "device/test_device.h"
 #include "firmware/power_cycle.h"
 #include "firmware/screen.h"
@@ -82,7 +84,7 @@ void SayFailure(const Session& session, const std::string& text) {
 }
 
 // The window's non-empty lines, as WriteLinesText writes them.
-std::string LinesText(const WindowLines& lines) {
+std::string LinesText(const ScreenLines& lines) {
   std::ostringstream text;
   WriteLinesText(text, lines);
   return text.str();
@@ -90,13 +92,12 @@ std::string LinesText(const WindowLines& lines) {
 
 struct Document {
   const char* command = "";
-  std::string outcome;
-  int exit_code = kExitOk;
+  Verdict verdict = Verdict::Ok;
   const Survey* survey = nullptr;
   // status and update
   bool device_fields = false;
   const DiskReport* device = nullptr;
-  WindowLines lines;
+  ScreenLines lines;
   std::optional<WaitingBridge> record;  // the device's record as waiting for its power cycle
   // update
   bool update_fields = false;
@@ -121,12 +122,13 @@ nlohmann::ordered_json RecordJson(const Session& session, const std::optional<Wa
 }
 
 int Emit(const Session& session, const Document& document) {
-  LogOutcome(session.log, document.command, document.outcome, document.exit_code);
-  if (!session.options.json) return document.exit_code;
+  const VerdictRow& row = RowOf(document.verdict);
+  LogOutcome(session.log, document.command, row.word, row.exit_code);
+  if (!session.options.json) return row.exit_code;
   nlohmann::ordered_json json;
   json["command"] = document.command;
-  json["outcome"] = document.outcome;
-  json["exit_code"] = document.exit_code;
+  json["outcome"] = row.word;
+  json["exit_code"] = row.exit_code;
   json["disks"] = DisksJson(document.survey->disks);
   json["denied"] = DeniedJson(document.survey->refused);
   if (document.device_fields) {
@@ -142,7 +144,7 @@ int Emit(const Session& session, const Document& document) {
   if (document.dry_run) json["dry_run"] = DryRunJson(*document.dry_run);
   session.console.out << JsonDocumentText(json);
   session.console.out.flush();
-  return document.exit_code;
+  return row.exit_code;
 }
 
 // The device that status and update work on, chosen as the window chooses unless --device says.
@@ -150,9 +152,8 @@ struct Choice {
   const ScannedDisk* disk = nullptr;
   bool none_listed = false;  // the window's case of disks that all failed to identify
   // When no disk was chosen:
-  int exit_code = kExitOk;
-  const char* outcome = "";
-  WindowLines lines;
+  Verdict verdict = Verdict::Ok;
+  ScreenLines lines;
 };
 
 Choice Choose(const Session& session, const Survey& survey, bool for_update) {
@@ -169,8 +170,7 @@ Choice Choose(const Session& session, const Survey& survey, bool for_update) {
         session.access ? session.access->RefusalOf(wanted) : std::nullopt;
     const bool denied = refusal == Refusal::Permission;
     // A busy disk is not there for this program: more rights would not change that.
-    choice.exit_code = denied ? kExitNoPermission : kExitNoDevice;
-    choice.outcome = denied ? "no_permission" : "no_device";
+    choice.verdict = denied ? Verdict::NoPermission : Verdict::NoDevice;
     SayFailure(session, "No disk " + Printable(wanted) +
                             (denied ? " could be examined: permission denied.\n"
                              : refusal == Refusal::Busy
@@ -180,23 +180,21 @@ Choice Choose(const Session& session, const Survey& survey, bool for_update) {
   }
 
   if (scan.disk_count == 0) {
-    choice.lines = ScreenFor(Outcome::NoDevice).lines;
+    // The window's screen for no disk, whether or not some were refused.
+    choice.lines = ScreenFor(*RowOf(Verdict::NoDevice).screen).lines;
     SayFailure(session, LinesText(choice.lines));
-    const bool denied = AnyDenied(survey.refused);
-    choice.exit_code = denied ? kExitNoPermission : kExitNoDevice;
-    choice.outcome = denied ? "no_permission" : "no_device";
+    choice.verdict = AnyDenied(survey.refused) ? Verdict::NoPermission : Verdict::NoDevice;
     return choice;
   }
   if (scan.ListedCount() >= 2) {
-    choice.lines = ScreenFor(Outcome::SeveralDevices).lines;
+    choice.verdict = Verdict::SeveralDevices;
+    choice.lines = ScreenFor(*RowOf(choice.verdict).screen).lines;
     SayFailure(session, LinesText(choice.lines));
     out << "Attached:\n";
     for (const auto& disk : scan.disks)
       if (disk.listed())
         out << "  " << Printable(disk.path) << "  " << IdentificationText(disk) << "\n";
     SayFailure(session, "Or choose one with --device PATH.\n");
-    choice.exit_code = kExitSeveralDevices;
-    choice.outcome = "several_devices";
     return choice;
   }
   if (for_update && AnyDenied(survey.refused)) {
@@ -205,19 +203,13 @@ Choice Choose(const Session& session, const Survey& survey, bool for_update) {
     SayFailure(session,
                "Some disks could not be examined, so the disk to update is not certain; choose "
                "it with --device PATH or run with the rights needed.\n");
-    choice.exit_code = kExitNoPermission;
-    choice.outcome = "no_permission";
+    choice.verdict = Verdict::NoPermission;
     return choice;
   }
   choice.none_listed = scan.ListedCount() == 0;
   choice.disk = scan.StatusTarget();
   return choice;
 }
-
-struct StatusVerdict {
-  int exit_code = kExitOk;
-  const char* outcome = "";
-};
 
 // The chosen device as the status check found it.
 struct Examined {
@@ -227,29 +219,19 @@ struct Examined {
   std::optional<WaitingBridge> record;
 };
 
-StatusVerdict Judge(const Session& session, const Examined& examined, bool none_listed) {
+Verdict Judge(const Session& session, const Examined& examined, bool none_listed) {
   const DiskReport& device = examined.device;
   const DeviceStatus& status = device.status;
-  if (examined.power_cycle_pending) return {kExitPowerCycle, "power_cycle_pending"};
-  if (status.outcome == StatusRead::Read) {
-    switch (status.status) {
-      case FirmwareStatus::UpdateRequired:
-        return {kExitOk, "update_required"};
-      case FirmwareStatus::UpToDate:
-        return {kExitUpToDate, "up_to_date"};
-      case FirmwareStatus::NotSupported:
-        return {kExitNotUpdatable, "not_supported"};
-    }
-  }
-  if (session.access && session.access->WasDenied(device.disk.path))
-    return {kExitNoPermission, "no_permission"};
-  if (none_listed) return {kExitNoDevice, "no_device"};
-  if (status.outcome == StatusRead::NotQvb886) return {kExitNotUpdatable, "not_qvb886"};
-  return {kExitNotUpdatable, "unreadable"};
+  if (examined.power_cycle_pending) return Verdict::PowerCyclePending;
+  if (status.outcome == StatusRead::Read) return VerdictOfStatus(status.status);
+  if (session.access && session.access->WasDenied(device.disk.path)) return Verdict::NoPermission;
+  if (none_listed) return Verdict::NoDevice;
+  if (status.outcome == StatusRead::NotQvb886) return Verdict::NotQvb886;
+  return Verdict::Unreadable;
 }
 
 // The window's lines for the chosen device.
-WindowLines LinesOf(const Examined& examined) {
+ScreenLines LinesOf(const Examined& examined) {
   return examined.power_cycle_pending ? ScreenFor(Outcome::PowerCyclePending).lines
                                       : StatusScreen(examined.device.status).lines;
 }
@@ -290,7 +272,7 @@ Examined Examine(const Session& session, const ScannedDisk& disk, bool none_list
     SayFailure(session, std::string("The firmware version could not be read: ") +
                             StatusReadError(device.status.outcome) + ".\n");
   } else if (device.status.status == FirmwareStatus::NotSupported) {
-    AlsoOnError(session, std::string(StatusLine(device.status.status)) + "\n");
+    AlsoOnError(session, StatusLine(device.status.status) + "\n");
   }
   return examined;
 }
@@ -333,8 +315,7 @@ void AwaitPowerCycle(const Session& session, const DiskReport& device, Document&
       out << "The device still runs " << old_version
           << " after its power cycle: the update did not take. Run the update again; if it "
              "does not take again, this bridge cannot be updated here.\n";
-      document.exit_code = kExitNotTaken;
-      document.outcome = "not_taken";
+      document.verdict = Verdict::NotTaken;
       document.record.reset();
       return;
     case WaitEnd::OtherDevice:
@@ -352,8 +333,7 @@ void AwaitPowerCycle(const Session& session, const DiskReport& device, Document&
   if (waited.end != WaitEnd::OtherDevice)
     out << "The firmware is written and verified; the device runs it once it has been powered "
            "off and on (status tells which version runs).\n";
-  document.exit_code = kExitPowerCycle;
-  document.outcome = "power_cycle_pending";
+  document.verdict = Verdict::PowerCyclePending;
 }
 
 bool Confirm(const Session& session, const DiskReport& device) {
@@ -381,17 +361,15 @@ int RunList(Session& session) {
   document.command = "list";
   document.survey = &survey;
   if (survey.scan.disk_count == 0) {
-    SayFailure(session, LinesText(ScreenFor(Outcome::NoDevice).lines));
-    const bool denied = AnyDenied(survey.refused);
-    document.exit_code = denied ? kExitNoPermission : kExitNoDevice;
-    document.outcome = denied ? "no_permission" : "no_device";
+    SayFailure(session, LinesText(ScreenFor(*RowOf(Verdict::NoDevice).screen).lines));
+    document.verdict = AnyDenied(survey.refused) ? Verdict::NoPermission : Verdict::NoDevice;
     return Emit(session, document);
   }
   for (std::size_t i = 0; i < survey.disks.size(); ++i) {
     if (i > 0) out << "\n";
     WriteDiskText(out, survey.disks[i]);
   }
-  document.outcome = "ok";
+  document.verdict = Verdict::Ok;
   return Emit(session, document);
 }
 
@@ -399,8 +377,7 @@ namespace {
 
 // No device to work on: the document carries the choice's verdict and lines.
 int EmitRefusal(Session& session, Document& document, const Choice& choice) {
-  document.exit_code = choice.exit_code;
-  document.outcome = choice.outcome;
+  document.verdict = choice.verdict;
   document.lines = choice.lines;
   return Emit(session, document);
 }
@@ -418,12 +395,10 @@ int RunStatus(Session& session) {
   const Choice choice = Choose(session, survey, false);
   if (!choice.disk) return EmitRefusal(session, document, choice);
   const Examined examined = Examine(session, *choice.disk, choice.none_listed);
-  const StatusVerdict verdict = Judge(session, examined, choice.none_listed);
   document.device = &examined.device;
   document.lines = LinesOf(examined);
   document.record = examined.record;
-  document.exit_code = verdict.exit_code;
-  document.outcome = verdict.outcome;
+  document.verdict = Judge(session, examined, choice.none_listed);
   return Emit(session, document);
 }
 
@@ -444,11 +419,9 @@ int RunUpdate(Session& session) {
   document.device = &device;
   document.lines = LinesOf(examined);
   document.record = examined.record;
-  const StatusVerdict verdict = Judge(session, examined, choice.none_listed);
-  if (verdict.exit_code != kExitOk || device.status.status != FirmwareStatus::UpdateRequired) {
+  document.verdict = Judge(session, examined, choice.none_listed);
+  if (document.verdict != Verdict::UpdateRequired) {
     // Only a QVB886 that needs the update is written; nothing overrides this.
-    document.exit_code = verdict.exit_code;
-    document.outcome = verdict.outcome;
     if (examined.power_cycle_pending) {
       out << "Not updated: power the device off and on first.\n";
     } else if (device.status.outcome == StatusRead::Read) {
@@ -463,8 +436,7 @@ int RunUpdate(Session& session) {
   if (!MayWriteFirmware(device.disk.path.c_str())) {
     // Test images written into a real bridge brick it; there is nothing to confirm.
     SayFailure(session, std::string(TestBuildRefusal()) + "\n");
-    document.exit_code = kExitTestBuild;
-    document.outcome = "test_build_refused";
+    document.verdict = Verdict::TestBuildRefused;
     return Emit(session, document);
   }
 
@@ -473,8 +445,8 @@ int RunUpdate(Session& session) {
     const UpdatePlan plan = PlanUpdate(device.disk.path.c_str());
     WriteDryRunText(out, device.disk.path, plan);
     document.dry_run = &plan;
-    document.exit_code = plan.stop == UpdatePlan::Stop::None ? kExitOk : kExitUpdateFailed;
-    document.outcome = plan.stop == UpdatePlan::Stop::None ? "dry_run" : "dry_run_failed";
+    document.verdict =
+        plan.stop == UpdatePlan::Stop::None ? Verdict::DryRun : Verdict::DryRunFailed;
     return Emit(session, document);
   }
 
@@ -482,14 +454,12 @@ int RunUpdate(Session& session) {
     if (!session.console.in_terminal || !session.human_terminal()) {
       SayFailure(session,
                  "Not updated: there is no terminal to confirm on; add --yes to update.\n");
-      document.exit_code = kExitUpdateFailed;
-      document.outcome = "not_confirmed";
+      document.verdict = Verdict::NotConfirmed;
       return Emit(session, document);
     }
     if (!Confirm(session, device)) {
       SayFailure(session, "Not updated.\n");
-      document.exit_code = kExitUpdateFailed;
-      document.outcome = "not_confirmed";
+      document.verdict = Verdict::NotConfirmed;
       return Emit(session, document);
     }
   }
@@ -533,21 +503,21 @@ int RunUpdate(Session& session) {
                           << "); another run will not know that the device waits for its "
                              "power cycle.\n";
     document.record = session.power_cycles->Find(device.disk.path);
-    document.lines = ScreenFor(Outcome::Updated).lines;
+    document.verdict = Verdict::Updated;
+    const Screen updated = ScreenFor(*RowOf(document.verdict).screen);
+    document.lines = updated.lines;
     // The result first, then what to do.
-    out << document.lines[3] << "\n" << document.lines[1] << "\n";
-    document.exit_code = kExitOk;
-    document.outcome = "updated";
+    out << updated.result() << "\n" << updated.advice() << "\n";
     const bool wait =
         session.options.wait || (!session.options.no_wait && session.human_terminal());
     if (wait && session.device_changes) AwaitPowerCycle(session, device, document);
   } else {
-    document.lines = ScreenFor(Outcome::UpdateFailed).lines;
-    SayFailure(session, document.lines[2] + "\n");
+    document.verdict = Verdict::Failed;
+    const Screen failed = ScreenFor(*RowOf(document.verdict).screen);
+    document.lines = failed.lines;
+    SayFailure(session, failed.result() + "\n");
     if (session.access && session.access->WasDenied(device.disk.path))
       session.console.err << "Note: " << PrivilegeNote() << "\n";
-    document.exit_code = kExitUpdateFailed;
-    document.outcome = "failed";
   }
   return Emit(session, document);
 }

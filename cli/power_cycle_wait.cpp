@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/access_monitor.h"
+#include "device/path_identity.h"
 #include "firmware/power_cycle.h"
 #include "firmware/screen.h"
 

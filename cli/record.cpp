@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/access_monitor.h"
-#include "cli/exit_codes.h"
+#include "cli/outcomes.h"
 #include "cli/report.h"
 #include "cli/run_log.h"
 #include "device/bridge_commands.h"
@@ -13,6 +13,7 @@
 #include "device/guarded_scsi_host.h"
 #include "device/host_description.h"
 #include "device/identification.h"
+#include "device/path_identity.h"
 #include "device/request_log.h"
 #include "device/test_device.h"
 #include "virtual_bridge/recording.h"
@@ -98,12 +99,10 @@ int RunRecord(Session& session) {
   if (!wanted.empty()) recording.KeepOnly(wanted);
   LogDisks(session.log, disks);
 
-  int exit_code = kExitOk;
-  std::string outcome = "recorded";
+  Verdict verdict = Verdict::Recorded;
   if (!found) {
     out << "No disk " << Printable(wanted) << " was found behind a supported bridge.\n";
-    exit_code = kExitNoDevice;
-    outcome = "no_device";
+    verdict = Verdict::NoDevice;
   } else {
     std::ofstream file(session.options.record_file, std::ios::binary | std::ios::trunc);
     file << recording.ScenarioText(
@@ -114,25 +113,22 @@ int RunRecord(Session& session) {
     if (!file) {
       out << "The recording could not be written to " << Printable(session.options.record_file)
           << ".\n";
-      exit_code = kExitUsage;
-      outcome = "not_written";
+      verdict = Verdict::NotWritten;
     } else {
       out << "Recorded " << recording.devices() << " device(s) to "
           << Printable(session.options.record_file) << "; nothing was written to any device.\n";
-      if (disks.empty()) {
-        exit_code = kExitNoDevice;
-        outcome = "no_device";
-      }
+      if (disks.empty()) verdict = Verdict::NoDevice;
     }
   }
   if (refused > 0)  // cannot happen through list and status; said if it ever does
     session.console.err << "qvb886-fwupdate: " << refused << " write(s) refused while recording\n";
-  LogOutcome(session.log, "record", outcome, exit_code);
+  const VerdictRow& row = RowOf(verdict);
+  LogOutcome(session.log, "record", row.word, row.exit_code);
   if (session.options.json) {
     nlohmann::ordered_json json;
     json["command"] = "record";
-    json["outcome"] = outcome;
-    json["exit_code"] = exit_code;
+    json["outcome"] = row.word;
+    json["exit_code"] = row.exit_code;
     json["disks"] = DisksJson(disks);
     json["denied"] =
         DeniedJson(session.access ? session.access->refused() : std::vector<RefusedDisk>{});
@@ -140,7 +136,7 @@ int RunRecord(Session& session) {
     session.console.out << JsonDocumentText(json);
     session.console.out.flush();
   }
-  return exit_code;
+  return row.exit_code;
 }
 
 }  // namespace qvb::cli

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/outcomes.h"
 #include "device/enumeration.h"
 #include "device/identification.h"
 
@@ -77,7 +78,7 @@ nlohmann::ordered_json DeniedJson(const std::vector<RefusedDisk>& refused) {
   return json;
 }
 
-nlohmann::ordered_json LinesJson(const WindowLines& lines) {
+nlohmann::ordered_json LinesJson(const ScreenLines& lines) {
   nlohmann::ordered_json json = nlohmann::ordered_json::array();
   for (const auto& line : lines) json.push_back(ByteText(line));
   return json;
@@ -108,11 +109,12 @@ std::string JsonDocumentText(const nlohmann::ordered_json& document) {
   return text;
 }
 
-std::string UsageErrorDocumentText(const char* command, const std::string& error, int exit_code) {
+std::string UsageErrorDocumentText(const char* command, const std::string& error) {
+  const VerdictRow& row = RowOf(Verdict::UsageError);
   nlohmann::ordered_json json;
   json["command"] = command ? ByteText(command) : nullptr;
-  json["outcome"] = "usage_error";
-  json["exit_code"] = exit_code;
+  json["outcome"] = row.word;
+  json["exit_code"] = row.exit_code;
   json["error"] = ByteText(error);
   return JsonDocumentText(json);
 }
@@ -140,13 +142,13 @@ void WriteDiskText(std::ostream& out, const DiskReport& report) {
   if (report.waiting) {
     // Written by an update: the old version runs until the device is powered off and on.
     const Screen waiting = ScreenFor(Outcome::PowerCyclePending);
-    out << "  " << waiting.lines[3] << "\n  " << waiting.lines[1] << "\n";
+    out << "  " << waiting.result() << "\n  " << waiting.advice() << "\n";
     return;
   }
   out << "  " << StatusLine(report.status.status) << "\n";
 }
 
-void WriteLinesText(std::ostream& out, const WindowLines& lines) {
+void WriteLinesText(std::ostream& out, const ScreenLines& lines) {
   for (const auto& line : lines)
     if (!line.empty()) out << line << "\n";
 }

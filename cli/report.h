@@ -40,9 +40,6 @@ struct DiskReport {
   bool waiting = false;  // updated, and waiting for its power cycle
 };
 
-// The window's five description lines.
-using WindowLines = ScreenLines;
-
 DiskReport DescribeDisk(const ScannedDisk& disk, bool read_firmware);
 // The JSON values of the documents, members in the order written above. Texts are taken as
 // bytes: each byte is one character, so that anything outside printable ASCII is written as
@@ -52,16 +49,16 @@ nlohmann::ordered_json DiskJson(const DiskReport& report);
 nlohmann::ordered_json ByteText(std::string_view bytes);
 nlohmann::ordered_json DisksJson(const std::vector<DiskReport>& reports);
 nlohmann::ordered_json DeniedJson(const std::vector<RefusedDisk>& refused);
-nlohmann::ordered_json LinesJson(const WindowLines& lines);
+nlohmann::ordered_json LinesJson(const ScreenLines& lines);
 // The document as text: indented by two blanks, ending in a line feed.
 std::string JsonDocumentText(const nlohmann::ordered_json& document);
 // The usage error's document as text; `command` may be null.
-std::string UsageErrorDocumentText(const char* command, const std::string& error, int exit_code);
+std::string UsageErrorDocumentText(const char* command, const std::string& error);
 
 // A block of indented lines about one disk.
 void WriteDiskText(std::ostream& out, const DiskReport& report);
 // The non-empty lines, top to bottom.
-void WriteLinesText(std::ostream& out, const WindowLines& lines);
+void WriteLinesText(std::ostream& out, const ScreenLines& lines);
 // "Device: PATH (USB, Quorvel QVB886 NVMe)"
 void WriteDeviceHeader(std::ostream& out, const DiskReport& report);
 

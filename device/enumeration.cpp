@@ -7,26 +7,13 @@
 
 #include "device/bridge_commands.h"
 #include "device/disk_interfaces.h"
+#include "device/path_identity.h"
 
 namespace qvb {
 namespace {
 
 bool Contains(const char* text, const char* marker) {
   return std::strstr(text, marker) != nullptr;
-}
-
-// Substring search without regard to ASCII letter case.
-bool ContainsAnyCase(const char* text, const char* marker) {
-  const std::size_t length = std::strlen(marker);
-  for (; *text; ++text) {
-    std::size_t i = 0;
-    while (i < length && text[i] &&
-           std::tolower(static_cast<unsigned char>(text[i])) ==
-               std::tolower(static_cast<unsigned char>(marker[i])))
-      ++i;
-    if (i == length) return true;
-  }
-  return false;
 }
 
 // A disk that fails IsSupportedBridge may still answer the probe.

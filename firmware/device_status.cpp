@@ -7,6 +7,7 @@
 #include "device/bridge_commands.h"
 #include "device/enumeration.h"
 #include "device/identification.h"
+#include "device/path_identity.h"
 
 namespace qvb {
 
@@ -35,13 +36,12 @@ DiskScan ScanBridgeDisks() {
   std::array<uint8_t, kScanInquiryLength> inquiry{};
   std::array<uint8_t, kNameTextSize> name{};
   for (int i = 0; i < returned; ++i) {
-    char* path = paths[static_cast<std::size_t>(i)];
-    path[kScanPathBufferSize - 1] = '\0';
-    for (char* c = path; *c; ++c)
-      *c = static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    char* returned_path = paths[static_cast<std::size_t>(i)];
+    returned_path[kScanPathBufferSize - 1] = '\0';
 
     ScannedDisk disk;
-    disk.path = path;
+    disk.path = LowerCase(returned_path);  // as the refresh lists it
+    const char* path = disk.path.c_str();
     disk.bus = BusOfPath(path);
     disk.inquiry_ok = Inquiry(path, inquiry.data(), kScanInquiryLength) != 0;
     if (disk.inquiry_ok) {

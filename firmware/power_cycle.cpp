@@ -4,15 +4,10 @@
 #include <cctype>
 
 #include "device/disk_interfaces.h"
+#include "device/path_identity.h"
 
 namespace qvb {
 namespace {
-
-// Device paths name the same disk in any letter case: the refresh lower-cases them.
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 bool Same(const FirmwareVersion& a, const FirmwareVersion& b) {
   return a.major == b.major && a.minor == b.minor && a.patch == b.patch && a.build == b.build;
@@ -34,7 +29,7 @@ void PowerCycleWatch::Save() {
 }
 
 std::vector<WaitingBridge>::iterator PowerCycleWatch::Locate(const std::string& path) {
-  const std::string key = Lower(path);
+  const std::string key = LowerCase(path);
   return std::find_if(entries_.begin(), entries_.end(),
                       [&](const WaitingBridge& entry) { return entry.path == key; });
 }
@@ -43,10 +38,10 @@ bool PowerCycleWatch::Record(const std::string& path, const std::string& identif
                              const DeviceStatus& before, std::string* error) {
   Load();
   const HostMoment moment = store_ ? store_->Now() : HostMoment{};
-  WaitingBridge entry{Lower(path),    ActiveDiskInterfaces().SerialNumber(path.c_str()),
-                      identification, before.model_code,
-                      before.version, kWrittenVersion,
-                      moment.now,     moment.boot};
+  WaitingBridge entry{LowerCase(path), ActiveDiskInterfaces().SerialNumber(path.c_str()),
+                      identification,  before.model_code,
+                      before.version,  kWrittenVersion,
+                      moment.now,      moment.boot};
   const auto found = Locate(path);
   if (found != entries_.end())
     *found = std::move(entry);
@@ -64,9 +59,9 @@ void PowerCycleWatch::Observe(const DiskScan& scan, const std::vector<std::strin
   const auto before = entries_.size();
   std::erase_if(entries_, [&](const WaitingBridge& entry) {
     for (const auto& path : unexamined)
-      if (Lower(path) == entry.path) return false;
+      if (SamePath(path, entry.path)) return false;
     const auto disk = std::find_if(scan.disks.begin(), scan.disks.end(),
-                                   [&](const auto& d) { return Lower(d.path) == entry.path; });
+                                   [&](const auto& d) { return SamePath(d.path, entry.path); });
     if (disk == scan.disks.end()) return true;
     // Another bridge answering on that path (a port-based path, a re-used node) tells itself by
     // its INQUIRY identification; one that could not be read proves nothing.

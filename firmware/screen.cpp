@@ -79,17 +79,21 @@ Screen ScreenFor(Outcome outcome, const FirmwareVersion& version) {
   return screen;
 }
 
-Screen StatusScreen(const DeviceStatus& status) {
-  if (status.outcome != StatusRead::Read) return ScreenFor(Outcome::Blank);
-  switch (status.status) {
+Outcome StatusOutcome(FirmwareStatus status) {
+  switch (status) {
     case FirmwareStatus::UpdateRequired:
-      return ScreenFor(Outcome::UpdateRequired, status.version);
+      return Outcome::UpdateRequired;
     case FirmwareStatus::UpToDate:
-      return ScreenFor(Outcome::UpToDate, status.version);
+      return Outcome::UpToDate;
     case FirmwareStatus::NotSupported:
       break;
   }
-  return ScreenFor(Outcome::NotSupported, status.version);
+  return Outcome::NotSupported;
+}
+
+Screen StatusScreen(const DeviceStatus& status) {
+  if (status.outcome != StatusRead::Read) return ScreenFor(Outcome::Blank);
+  return ScreenFor(StatusOutcome(status.status), status.version);
 }
 
 std::string VersionText(const FirmwareVersion& v) {
@@ -99,20 +103,20 @@ std::string VersionText(const FirmwareVersion& v) {
   return text;
 }
 
-const char* StatusLine(FirmwareStatus status) {
-  switch (status) {
-    case FirmwareStatus::UpdateRequired:
-      return "Status: Update required";
-    case FirmwareStatus::UpToDate:
-      return "Status: Up to date";
-    case FirmwareStatus::NotSupported:
-      break;
-  }
-  return "Status: Not support FW update";
+std::string StatusLine(FirmwareStatus status) {
+  return std::string("Status: ") + StatusWords(status);
 }
 
 const char* StatusWords(FirmwareStatus status) {
-  return StatusLine(status) + 8;
+  switch (status) {
+    case FirmwareStatus::UpdateRequired:
+      return "Update required";
+    case FirmwareStatus::UpToDate:
+      return "Up to date";
+    case FirmwareStatus::NotSupported:
+      break;
+  }
+  return "Not support FW update";
 }
 
 std::string ListLine(const ScannedDisk& disk) {

@@ -38,19 +38,27 @@ struct Screen {
   ButtonState exit;    // btn_Exit
   // Blank only: the refresh disables Update but leaves it shown or hidden as it was.
   bool update_visibility_kept = false;
+
+  // The line that says where things stand: the status line, "Updating....", "Successfully
+  // updated." or "Update Fail!".
+  const std::string& result() const { return lines[outcome == Outcome::UpdateFailed ? 2 : 3]; }
+  // The line that says what to do or what to beware of ("Please power off/on your USB device").
+  const std::string& advice() const { return lines[1]; }
 };
 
 // The outcomes whose lines do not depend on the device. `version` fills the version line of
 // UpdateRequired, UpToDate and NotSupported.
 Screen ScreenFor(Outcome outcome, const FirmwareVersion& version = {});
-// The status check's outcome for what was read: UpdateRequired, UpToDate or NotSupported with
-// the version line, or Blank when no version was read.
+// The screen of a version's status: UpdateRequired, UpToDate or NotSupported.
+Outcome StatusOutcome(FirmwareStatus status);
+// The status check's outcome for what was read: StatusOutcome with the version line, or Blank
+// when no version was read.
 Screen StatusScreen(const DeviceStatus& status);
 
 // "Firmware version: %.2d.%.2d.%.2d.%.2d"
 std::string VersionText(const FirmwareVersion& version);
 // "Status: Update required", "Status: Up to date", "Status: Not support FW update"
-const char* StatusLine(FirmwareStatus status);
+std::string StatusLine(FirmwareStatus status);
 // The status words without the "Status: " prefix.
 const char* StatusWords(FirmwareStatus status);
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "device/path_identity.h"
 #include "device/request_log.h"
 #include "device/test_device.h"
 
@@ -25,18 +26,11 @@ std::string Kind(const uint8_t* cdb, std::size_t length) {
   return name;
 }
 
-bool SamePathText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 }  // namespace
 
 Recording::Device& Recording::Find(const std::string& path) {
   for (auto& device : devices_)
-    if (SamePathText(device.path, path)) return device;
+    if (SamePath(device.path, path)) return device;
   devices_.push_back(Device{});
   devices_.back().path = path;
   return devices_.back();
@@ -86,7 +80,7 @@ void Recording::AddFailedOpen(const std::string& path, const std::string& why) {
 }
 
 void Recording::KeepOnly(const std::string& path) {
-  std::erase_if(devices_, [&](const Device& device) { return !SamePathText(device.path, path); });
+  std::erase_if(devices_, [&](const Device& device) { return !SamePath(device.path, path); });
 }
 
 void Recording::SetBus(const std::string& path, const std::string& bus) {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "device/path_identity.h"
 #include "device/request_log.h"
 
 namespace qvb::virt {
@@ -12,17 +13,6 @@ namespace {
 // System error codes the model reports (the Windows values, as the bridge's own host is).
 constexpr uint32_t kNoSuchDevice = 2;     // ERROR_FILE_NOT_FOUND
 constexpr uint32_t kGeneralFailure = 31;  // ERROR_GEN_FAILURE
-
-bool SamePath(const std::string& a, const char* b) {
-  const std::size_t length = std::strlen(b);
-  if (a.size() != length) return false;
-  for (std::size_t i = 0; i < length; ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
 
 uint32_t Get24(const std::vector<uint8_t>& cdb, std::size_t at) {
   return (static_cast<uint32_t>(cdb[at]) << 16) | (static_cast<uint32_t>(cdb[at + 1]) << 8) |

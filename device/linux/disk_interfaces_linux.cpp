@@ -7,6 +7,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "device/path_identity.h"
 #include "device/platform_host.h"
 
 namespace qvb::linux_host {
@@ -103,13 +104,11 @@ std::string SerialOf(const fs::path& sysfs_root, const fs::path& scsi_device) {
 std::string SgNameOf(const std::string& dev_root, const char* device_path) {
   if (!device_path) return "";
   const std::string prefix = dev_root + "/";
-  if (std::strlen(device_path) <= prefix.size()) return "";
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(device_path[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i])))
-      return "";
-  std::string name = device_path + prefix.size();
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string path = LowerCase(device_path);
+  if (path.size() <= prefix.size() ||
+      !SamePath(std::string_view(path).substr(0, prefix.size()), prefix))
+    return "";
+  const std::string name = path.substr(prefix.size());
   return SgNumber(name) < 0 ? "" : name;
 }
 

@@ -3,6 +3,8 @@
 
 namespace qvb {
 
-std::string WindowLogFile(bool) { return ""; }
+std::string WindowLogFile(bool) {
+  return "";
+}
 
 }  // namespace qvb

@@ -1,11 +1,12 @@
-// A tiny JSON reader for the tests: enough to parse the command line's documents back and look
-// at their members. Numbers are integers (the documents hold no others); \u escapes below 0x100
-// become one byte, as the writer makes them.
+// The command line's documents read back with nlohmann-json, as values the tests look into.
+// Strings come back as the bytes the writer took them from: each character below U+0100 is one
+// byte (the writer turns every device byte into the character of the same number).
 #pragma once
 
 #include <cstdint>
 #include <map>
-#include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,139 +34,78 @@ struct Json {
 
 class JsonReader {
  public:
-  // False when `text` is not exactly one JSON value (surrounding blanks allowed).
+  // False when `text` is not exactly one JSON value, names a member twice, or holds a character
+  // beyond U+00FF (the writer makes none).
   static bool Parse(const std::string& text, Json& value) {
-    JsonReader reader(text);
-    if (!reader.Value(value)) return false;
-    reader.Blanks();
-    return reader.at_ == text.size();
+    std::vector<std::set<std::string>> names;  // of each open object
+    bool twice = false;
+    const auto parsed = nlohmann::ordered_json::parse(
+        text,
+        [&](int, nlohmann::ordered_json::parse_event_t event,
+            nlohmann::ordered_json& parsed_value) {
+          using Event = nlohmann::ordered_json::parse_event_t;
+          if (event == Event::object_start) names.emplace_back();
+          if (event == Event::object_end && !names.empty()) names.pop_back();
+          if (event == Event::key && !names.empty() &&
+              !names.back().insert(parsed_value.get<std::string>()).second)
+            twice = true;
+          return true;
+        },
+        false);
+    return !parsed.is_discarded() && !twice && Convert(parsed, value);
   }
 
  private:
-  explicit JsonReader(const std::string& text) : s_(text) {}
-
-  void Blanks() {
-    while (at_ < s_.size() &&
-           (s_[at_] == ' ' || s_[at_] == '\n' || s_[at_] == '\r' || s_[at_] == '\t'))
-      ++at_;
-  }
-  bool Eat(char c) {
-    Blanks();
-    if (at_ < s_.size() && s_[at_] == c) {
-      ++at_;
-      return true;
+  static bool Convert(const nlohmann::ordered_json& from, Json& to) {
+    using Kind = Json::Kind;
+    switch (from.type()) {
+      case nlohmann::json::value_t::null:
+        to.kind = Kind::Null;
+        return true;
+      case nlohmann::json::value_t::boolean:
+        to.kind = Kind::Bool;
+        to.boolean = from.get<bool>();
+        return true;
+      case nlohmann::json::value_t::number_integer:
+      case nlohmann::json::value_t::number_unsigned:
+        to.kind = Kind::Number;
+        to.number = from.get<int64_t>();
+        return true;
+      case nlohmann::json::value_t::string:
+        to.kind = Kind::String;
+        return Bytes(from.get_ref<const std::string&>(), to.text);
+      case nlohmann::json::value_t::array:
+        to.kind = Kind::Array;
+        for (const auto& item : from)
+          if (!Convert(item, to.items.emplace_back())) return false;
+        return true;
+      case nlohmann::json::value_t::object:
+        to.kind = Kind::Object;
+        for (const auto& [name, member] : from.items()) {
+          to.order.push_back(name);
+          if (!Convert(member, to.members[name])) return false;
+        }
+        return true;
+      default:
+        return false;  // the documents hold integers only
     }
-    return false;
   }
-  bool Word(const char* word) {
-    const std::string w(word);
-    if (s_.compare(at_, w.size(), w) != 0) return false;
-    at_ += w.size();
+
+  // UTF-8 as the parser gives it, back to one byte per character.
+  static bool Bytes(const std::string& utf8, std::string& bytes) {
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+      const auto lead = static_cast<unsigned char>(utf8[i]);
+      if (lead < 0x80) {
+        bytes += static_cast<char>(lead);
+      } else if ((lead == 0xC2 || lead == 0xC3) && i + 1 < utf8.size()) {
+        const auto next = static_cast<unsigned char>(utf8[++i]);
+        bytes += static_cast<char>(((lead & 0x03) << 6) | (next & 0x3F));
+      } else {
+        return false;
+      }
+    }
     return true;
   }
-  bool String(std::string& out) {
-    if (!Eat('"')) return false;
-    while (at_ < s_.size()) {
-      const char c = s_[at_++];
-      if (c == '"') return true;
-      if (static_cast<unsigned char>(c) < 0x20) return false;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      if (at_ >= s_.size()) return false;
-      const char e = s_[at_++];
-      switch (e) {
-        case '"':
-          out += '"';
-          break;
-        case '\\':
-          out += '\\';
-          break;
-        case '/':
-          out += '/';
-          break;
-        case 'n':
-          out += '\n';
-          break;
-        case 'r':
-          out += '\r';
-          break;
-        case 't':
-          out += '\t';
-          break;
-        case 'b':
-          out += '\b';
-          break;
-        case 'f':
-          out += '\f';
-          break;
-        case 'u': {
-          if (at_ + 4 > s_.size()) return false;
-          const unsigned long code = std::stoul(s_.substr(at_, 4), nullptr, 16);
-          at_ += 4;
-          if (code > 0xFF) return false;
-          out += static_cast<char>(code);
-          break;
-        }
-        default:
-          return false;
-      }
-    }
-    return false;
-  }
-  bool Value(Json& v) {
-    Blanks();
-    if (at_ >= s_.size()) return false;
-    const char c = s_[at_];
-    if (c == '{') {
-      ++at_;
-      v.kind = Json::Kind::Object;
-      if (Eat('}')) return true;
-      do {
-        std::string name;
-        Json member;
-        Blanks();
-        if (!String(name) || !Eat(':') || !Value(member)) return false;
-        if (v.members.count(name)) return false;  // a name twice is a fault of the writer
-        v.order.push_back(name);
-        v.members.emplace(name, std::move(member));
-      } while (Eat(','));
-      return Eat('}');
-    }
-    if (c == '[') {
-      ++at_;
-      v.kind = Json::Kind::Array;
-      if (Eat(']')) return true;
-      do {
-        Json item;
-        if (!Value(item)) return false;
-        v.items.push_back(std::move(item));
-      } while (Eat(','));
-      return Eat(']');
-    }
-    if (c == '"') {
-      v.kind = Json::Kind::String;
-      return String(v.text);
-    }
-    if (Word("null")) return true;
-    if (Word("true") || Word("false")) {
-      v.kind = Json::Kind::Bool;
-      v.boolean = s_[at_ - 1] == 'e' && s_[at_ - 2] == 'u';
-      return true;
-    }
-    if (c == '-' || (c >= '0' && c <= '9')) {
-      std::size_t used = 0;
-      v.kind = Json::Kind::Number;
-      v.number = std::stoll(s_.substr(at_), &used);
-      at_ += used;
-      return used > 0;
-    }
-    return false;
-  }
-
-  const std::string& s_;
-  std::size_t at_ = 0;
 };
 
 }  // namespace qvb::cli::test

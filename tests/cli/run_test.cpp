@@ -4,14 +4,18 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "cli/access_monitor.h"
 #include "cli/arguments.h"
 #include "cli/exit_codes.h"
+#include "cli/outcomes.h"
 #include "cli/platform.h"
 #include "cli/progress.h"
 #include "cli/report.h"
+#include "device/path_identity.h"
 #include "device/test_device.h"
 #include "firmware/update.h"
 #include "firmware/waiting_record.h"
@@ -361,6 +365,27 @@ TEST(Usage, HelpDocumentsEveryExitCode) {
   EXPECT_EQ(RunCli({"update", "-h"}).out, result.out);
 }
 
+// The outcome table and the shipped schema agree: every word with its exit code, and no word
+// in the schema that no command writes.
+TEST(Json, OutcomeTableMatchesTheSchema) {
+  std::ifstream file(std::string(QVB_SOURCE_DIR) + "/cli/qvb886-fwupdate.schema.json");
+  ASSERT_TRUE(file);
+  const nlohmann::json schema = nlohmann::json::parse(file);
+  std::map<std::string, int> schema_codes;
+  for (const auto& pair : schema["$defs"]["verdict"]["anyOf"]) {
+    const auto& outcome = pair["properties"]["outcome"];
+    const int code = pair["properties"]["exit_code"]["const"];
+    if (outcome.contains("const")) schema_codes[outcome["const"]] = code;
+    for (const auto& word : outcome.value("enum", nlohmann::json::array()))
+      schema_codes[word] = code;
+  }
+  std::map<std::string, int> table_codes;
+  for (int i = 0; i < VerdictRowCount(); ++i)
+    table_codes[VerdictRows()[i].word] = VerdictRows()[i].exit_code;
+  EXPECT_EQ(table_codes.size(), static_cast<std::size_t>(VerdictRowCount())) << "a word twice";
+  EXPECT_EQ(table_codes, schema_codes);
+}
+
 TEST(Json, ListDocumentShape) {
   ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.3") + Bridge(kDiskB, "w767") +
                         "[device]\npath = \\\\?\\usbstor#disk&ven_x#0003\npreset = bridge\n"
@@ -403,7 +428,7 @@ TEST(Json, ListDocumentShape) {
   EXPECT_FALSE(unknown["listed"].boolean);
 }
 
-TEST(Json, UpdateDocumentCarriesTheWindowLines) {
+TEST(Json, UpdateDocumentCarriesTheScreenLines) {
   ScenarioFile scenario(Qvb886(kDiskA, "133.1.0.1"));
   const Json done = RunCli({"update", "--yes", "--json", "--virtual", scenario.path()}).Document();
   EXPECT_EQ(done.order, (std::vector<std::string>{"command", "outcome", "exit_code", "disks",
