@@ -25,7 +25,8 @@ bool AllDigits(const std::string& text) {
 std::string Escape(const std::string& text) {
   if (text.empty()) return "%";
   std::string out;
-  for (unsigned char c : text) {
+  for (const char byte : text) {
+    const auto c = static_cast<unsigned char>(byte);
     if (c > 0x20 && c < 0x7f && c != '%') {
       out += static_cast<char>(c);
     } else {
