@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Static analysis of the program's own sources: clang-tidy (checks in .clang-tidy) and cppcheck,
-# over the compile commands of the linux preset, for device/, firmware/, app/, virtual_bridge/
-# and cli/ (tests, the fuzz harnesses and generated files are not analysed). Any finding fails.
+# over the compile commands of the linux preset, for device/, firmware/, app/, virtual_bridge/,
+# cli/ and host/ (tests, the fuzz harnesses and generated files are not analysed). Any finding fails.
 #
 #   QVB_ANALYSIS_BUILD  the configured build folder to take the compile commands from
 #                       (default build/linux; configured and built with the linux preset when
@@ -23,7 +23,7 @@ mkdir -p "$work"
 python3 - "$build/compile_commands.json" "$work/compile_commands.json" "$PWD" <<'EOF'
 import json, os, re, sys
 source, target, top = sys.argv[1], sys.argv[2], os.path.realpath(sys.argv[3])
-ours = re.compile(r"^(device|firmware|app|virtual_bridge|cli)/")
+ours = re.compile(r"^(device|firmware|app|virtual_bridge|cli|host)/")
 entries = []
 for entry in json.load(open(source)):
     path = os.path.realpath(os.path.join(entry["directory"], entry["file"]))
