@@ -329,6 +329,9 @@ for s in update_required linux_compare up_to_date unmarked piece_fails_once piec
   if [ -n "$QVB_RIG_ONLY" ] && ! echo ",$QVB_RIG_ONLY," | grep -q ",$s,"; then continue; fi
   # Without --windows64 the x86_64 programs are not asked for (ctest always names their build).
   case "$s:$WIN64" in win64_*:) say "     $s not run: no x86_64 Windows build given (rig.sh --windows64)"; continue ;; esac
+  # Each scenario is a new bridge on the same path: what an earlier one left waiting for its
+  # power cycle is forgotten, as its power cycle would have done.
+  rm -rf "$WINEPREFIX/drive_c/ProgramData/qvb886-fwupdate"
   scenario_$s
   stop_gadget
   stop_uas_gadget
