@@ -19,8 +19,8 @@ RotatingFileBuffer::RotatingFileBuffer(std::string file, std::size_t max_bytes)
 }
 
 RotatingFileBuffer::~RotatingFileBuffer() {
-  sync();
-  if (file_) std::fclose(file_);
+  WritePending();
+  if (file_) (void)std::fclose(file_);  // nothing more to tell anyone at this point
 }
 
 bool RotatingFileBuffer::Open() {
@@ -35,10 +35,10 @@ bool RotatingFileBuffer::Open() {
 }
 
 void RotatingFileBuffer::Rotate() {
-  std::fclose(file_);
+  (void)std::fclose(file_);
   file_ = nullptr;
   const std::string older = path_ + ".1";
-  std::remove(older.c_str());
+  (void)std::remove(older.c_str());  // absent the first time; the rename below says the rest
   if (std::rename(path_.c_str(), older.c_str()) != 0) {
     // The file could not be moved aside (another program holds it open): start it again
     // rather than let it grow.
@@ -60,8 +60,13 @@ std::streamsize RotatingFileBuffer::xsputn(const char* text, std::streamsize cou
 }
 
 int RotatingFileBuffer::sync() {
+  WritePending();
+  return 0;
+}
+
+void RotatingFileBuffer::WritePending() {
   // Whatever happens here, the window goes on: a failure only loses lines.
-  if (pending_.empty()) return 0;
+  if (pending_.empty()) return;
   if (file_ && size_ > 0 && size_ + pending_.size() > max_bytes_) Rotate();
   if (file_) {
     const std::size_t length = std::min(pending_.size(), max_bytes_);
@@ -73,7 +78,6 @@ int RotatingFileBuffer::sync() {
     if (end > 0) size_ = static_cast<std::size_t>(end);
   }
   pending_.clear();
-  return 0;
 }
 
 WindowLog::WindowLog(const std::string& file, const std::string& program, std::size_t max_bytes) {

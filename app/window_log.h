@@ -17,7 +17,7 @@ namespace qvb {
 
 // The file is moved to FILE.1 (replacing the one before) before it would pass this; the two
 // together hold the last runs.
-constexpr std::size_t kWindowLogMaxBytes = 1024 * 1024;
+constexpr std::size_t kWindowLogMaxBytes = std::size_t{1024} * 1024;
 
 // A file that grows by whole lines and never past `max_bytes`: a line that would pass it moves the
 // file to FILE.1 first. What cannot be written is dropped; nothing here throws.
@@ -39,6 +39,8 @@ class RotatingFileBuffer : public std::streambuf {
  private:
   bool Open();
   void Rotate();
+  // Not virtual: the destructor writes what is left through it.
+  void WritePending();
 
   std::string path_;
   std::size_t max_bytes_;

@@ -68,13 +68,20 @@ std::string VersionField(const FirmwareVersion& v) {
 }
 
 bool ParseVersion(const std::string& field, FirmwareVersion& version) {
-  unsigned parts[4];
-  char tail = 0;
-  if (std::sscanf(field.c_str(), "%3u.%3u.%3u.%3u%c", &parts[0], &parts[1], &parts[2], &parts[3],
-                  &tail) != 4)
-    return false;
-  for (unsigned part : parts)
-    if (part > 255) return false;
+  // Four numbers of at most three digits, each 255 or less, joined by dots, and nothing else.
+  unsigned parts[4] = {};
+  std::size_t at = 0;
+  for (unsigned& part : parts) {
+    if (&part != &parts[0]) {
+      if (at >= field.size() || field[at] != '.') return false;
+      ++at;
+    }
+    int digits = 0;
+    for (; at < field.size() && digits < 3 && field[at] >= '0' && field[at] <= '9'; ++at, ++digits)
+      part = part * 10 + static_cast<unsigned>(field[at] - '0');
+    if (digits == 0 || part > 255) return false;
+  }
+  if (at != field.size()) return false;
   version = FirmwareVersion{static_cast<uint8_t>(parts[0]), static_cast<uint8_t>(parts[1]),
                             static_cast<uint8_t>(parts[2]), static_cast<uint8_t>(parts[3])};
   return true;

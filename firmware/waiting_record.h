@@ -17,11 +17,11 @@ namespace qvb {
 // A day: a power cycle is asked for at once, and a record must outlive a user who does it the
 // next morning; anything older is stale (the bridge may well have lost power unseen, say while
 // the machine slept), and a stale record would refuse an update the bridge may need.
-constexpr int64_t kWaitingRecordMaxAgeSeconds = 24 * 60 * 60;
+constexpr int64_t kWaitingRecordMaxAgeSeconds = int64_t{24} * 60 * 60;
 // Boot times derived from two clocks (Windows) differ by a little from one reading to the next.
 constexpr int64_t kBootTimeToleranceSeconds = 120;
 // A file that holds more than this is not ours, or is damaged: it is not read.
-constexpr std::size_t kWaitingFileMaxBytes = 64 * 1024;
+constexpr std::size_t kWaitingFileMaxBytes = std::size_t{64} * 1024;
 constexpr std::size_t kWaitingFileMaxRecords = 32;
 
 // What the host can tell of a written bridge, taken just before the write.

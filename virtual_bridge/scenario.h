@@ -55,7 +55,7 @@ struct ScenarioResult {
   std::string error;  // "line N: what was wrong"
 };
 
-constexpr std::size_t kMaxScenarioBytes = 256 * 1024;
+constexpr std::size_t kMaxScenarioBytes = std::size_t{256} * 1024;
 constexpr std::size_t kMaxScenarioDevices = 64;
 
 // Replaces the bridge's devices and faults with the scenario's.

@@ -100,7 +100,7 @@ InquiryData MarkedInquiry() {
 
 void SetTestDeviceMark(DeviceModel& model, bool marked) {
   for (int i = 0; i < kTestDeviceMarkSize; ++i)
-    model.inquiry[static_cast<std::size_t>(kTestDeviceMarkAt + i)] =
+    model.inquiry[static_cast<std::size_t>(kTestDeviceMarkAt) + static_cast<std::size_t>(i)] =
         marked ? static_cast<uint8_t>(kTestDeviceMark[i]) : 0;
 }
 

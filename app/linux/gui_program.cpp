@@ -84,13 +84,13 @@ std::string NoDisplayReason() {
 
 namespace {
 
-QtMessageHandler previous_handler = nullptr;
+QtMessageHandler g_previous_handler = nullptr;
 
 // Qt ends the program with a fatal message when the display it was told of cannot be reached.
 void DisplayFailureHandler(QtMsgType type, const QMessageLogContext& context,
                            const QString& message) {
   if (type != QtFatalMsg) {
-    if (previous_handler) previous_handler(type, context, message);
+    if (g_previous_handler) g_previous_handler(type, context, message);
     return;
   }
   const char* display = std::getenv("WAYLAND_DISPLAY");
@@ -106,9 +106,9 @@ void DisplayFailureHandler(QtMsgType type, const QMessageLogContext& context,
 }  // namespace
 
 void OpenDisplay(tk::qt::QtApplication& application) {
-  previous_handler = qInstallMessageHandler(DisplayFailureHandler);
+  g_previous_handler = qInstallMessageHandler(DisplayFailureHandler);
   application.Initialize();
-  qInstallMessageHandler(previous_handler);
+  qInstallMessageHandler(g_previous_handler);
 }
 
 const char* GuiHelpText() {
