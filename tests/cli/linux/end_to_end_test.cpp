@@ -35,8 +35,9 @@ int Wait(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Standard input from /dev/null, standard output and error into one pipe.
-Finished ThroughPipe(std::vector<std::string> args) {
+// Standard input from /dev/null, standard error into a pipe, and standard output to `target`:
+// "pipe" (the same pipe), "closed", or a file such as "/dev/full" or "/dev/null".
+Finished Spawn(std::vector<std::string> args, const std::string& target) {
   args.insert(args.begin(), QVB_CLI_BINARY);
   int fds[2];
   if (pipe(fds) != 0) return {};
@@ -44,7 +45,14 @@ Finished ThroughPipe(std::vector<std::string> args) {
   if (pid == 0) {
     const int null = open("/dev/null", O_RDONLY);
     dup2(null, 0);
-    dup2(fds[1], 1);
+    if (target == "pipe") {
+      dup2(fds[1], 1);
+    } else if (target == "closed") {
+      close(1);
+    } else {
+      const int out = open(target.c_str(), O_WRONLY);
+      dup2(out, 1);
+    }
     dup2(fds[1], 2);
     close(fds[0]);
     execv(QVB_CLI_BINARY, Argv(args).data());
@@ -57,6 +65,10 @@ Finished ThroughPipe(std::vector<std::string> args) {
   close(fds[0]);
   run.code = Wait(pid);
   return run;
+}
+
+Finished ThroughPipe(std::vector<std::string> args) {
+  return Spawn(std::move(args), "pipe");
 }
 
 // Reads from the terminal's master side until `wanted` appears or the program ends.
@@ -83,36 +95,6 @@ TEST(EndToEnd, ListAndStatusThroughAPipe) {
   ScenarioFile two(Qvb886(kDiskA, "133.1.0.4") + Qvb886(kDiskB, "133.1.0.4"));
   EXPECT_EQ(ThroughPipe({"status", "--virtual", two.path()}).code, kExitSeveralDevices);
   EXPECT_EQ(ThroughPipe({"update", "--force", "--virtual", two.path()}).code, kExitUsage);
-}
-
-// Standard output to `target` ("/dev/full", "/dev/null", or "closed"), standard error into a
-// pipe, standard input from /dev/null.
-Finished WithOutputTo(const std::string& target, std::vector<std::string> args) {
-  args.insert(args.begin(), QVB_CLI_BINARY);
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
-    if (target == "closed") {
-      close(1);
-    } else {
-      const int out = open(target.c_str(), O_WRONLY);
-      dup2(out, 1);
-    }
-    dup2(fds[1], 2);
-    close(fds[0]);
-    execv(QVB_CLI_BINARY, Argv(args).data());
-    _exit(127);
-  }
-  close(fds[1]);
-  Finished run;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) run.output.append(buffer, n);
-  close(fds[0]);
-  run.code = Wait(pid);
-  return run;
 }
 
 TEST(EndToEnd, StandardOutputFailsOrIsThrownAway) {
@@ -155,7 +137,7 @@ TEST(EndToEnd, StandardOutputFailsOrIsThrownAway) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.out) + " " + ::testing::PrintToString(row.args));
-    const Finished run = WithOutputTo(row.out, row.args);
+    const Finished run = Spawn(row.args, row.out);
     EXPECT_EQ(run.code, row.code) << run.output;
     EXPECT_NE(run.output.find(row.err), std::string::npos) << run.output;
     if (row.code == kExitOk) {
